@@ -1,0 +1,275 @@
+#include "join/join_mem.h"
+#include "memory/alpha_mem.h"
+#include "qel_context.h"
+
+// ---------------------------------------------------------------- instances
+
+QelInstance::QelInstance(QelRuleAction* ruleAction, int priorityValue,
+                         int recencyValue, QelPartial* matched)
+    : action(ruleAction),
+      priority(priorityValue),
+      recency(recencyValue),
+      partial(matched),
+      previous(nullptr),
+      next(nullptr) {
+  // Rules on a wait hold their partial until the action has run. Rules
+  // without one may have plain partials, which carry no count.
+  if (ruleAction->ruleMem->ruleNode->waitDepth > 0) {
+    ++static_cast<QelRefCountedPartial*>(matched)->refCount;
+  }
+}
+
+QelInstance::~QelInstance() {}
+
+int QelInstance::ruleIndex() const { return action->ruleMem->ruleNode->index; }
+
+// ---------------------------------------------------------------- agenda
+
+QelAgenda::QelAgenda(QelContext* owner)
+    : context(owner), first(nullptr), changeCount(0) {}
+
+QelAgenda::~QelAgenda() { clearInstances(); }
+
+// The new instance goes before the first member it outranks: a higher
+// priority, or an equal one with a greater recency or a rule index not
+// above the member's.
+void QelAgenda::insertInstance(QelInstance* instance) {
+  if (first == nullptr) {
+    first = instance;
+    return;
+  }
+  const int rule = instance->ruleIndex();
+  QelInstance* last = nullptr;
+  for (QelInstance* member = first; member != nullptr; member = member->next) {
+    const bool ahead =
+        instance->priority > member->priority ||
+        (instance->priority == member->priority &&
+         (instance->recency > member->recency || rule <= member->ruleIndex()));
+    if (ahead) {
+      instance->next = member;
+      instance->previous = member->previous;
+      if (member->previous != nullptr) {
+        member->previous->next = instance;
+      } else {
+        first = instance;
+      }
+      member->previous = instance;
+      return;
+    }
+    last = member;
+  }
+  last->next = instance;
+  instance->previous = last;
+}
+
+void QelAgenda::unlink(QelInstance* instance) {
+  if (instance->next != nullptr) instance->next->previous = instance->previous;
+  if (instance->previous != nullptr) {
+    instance->previous->next = instance->next;
+  } else {
+    first = instance->next;
+  }
+}
+
+void QelAgenda::reorderInstance(QelInstance* instance) {
+  unlink(instance);
+  instance->previous = nullptr;
+  instance->next = nullptr;
+  insertInstance(instance);
+  context->notifyUpdateRule(instance);
+}
+
+void QelAgenda::addInstance(QelRuleAction* action, int priority,
+                            QelPartial* partial) {
+  QelInstance* instance = partial->createInstance(action, priority, changeCount);
+  insertInstance(instance);
+  context->notifyAddRule(instance);
+  if (action->ruleMem->packetMem != nullptr) {
+    action->ruleMem->packetMem->instanceAdded();
+  }
+}
+
+void QelAgenda::removeInstancesOf(QelPartial* partial) {
+  QelListCell* cell = partial->instances.head;
+  partial->instances.head = nullptr;
+  while (cell != nullptr) {
+    QelListCell* nextCell = cell->next;
+    QelInstance* instance = static_cast<QelInstance*>(cell->item);
+    unlink(instance);
+    context->notifyRemoveRule(instance);
+    QelPacketMem* packetMem = instance->action->ruleMem->packetMem;
+    if (packetMem != nullptr) packetMem->instanceRemoved();
+    delete cell;
+    delete instance;
+    cell = nextCell;
+  }
+}
+
+void QelAgenda::clearInstances() {
+  QelInstance* instance = first;
+  while (instance != nullptr) {
+    QelInstance* nextInstance = instance->next;
+    delete instance;
+    instance = nextInstance;
+  }
+  first = nullptr;
+}
+
+QelInstance* QelAgenda::popFirst() {
+  QelInstance* instance = first;
+  first = instance->next;
+  instance->partial->instances.remove(instance);
+  if (first != nullptr) first->previous = nullptr;
+  return instance;
+}
+
+int QelAgenda::execute(QelInstance* instance) {
+  QelRuleMem* ruleMem = instance->action->ruleMem;
+  context->notifyBeginRule(instance);
+  context->checkEndCycle(instance);
+  const int result =
+      instance->action->actionNode->execute(context, instance->partial);
+  context->notifyEndRule();
+  // A packet's pending count drops only once the action has run.
+  if (ruleMem->packetMem != nullptr) ruleMem->packetMem->instanceRemoved();
+  return result != 0 ? result : ruleMem->ruleNode->index;
+}
+
+int QelAgenda::fire(QelInstance* instance) {
+  if (instance->action->ruleMem->ruleNode->waitDepth <= 0) {
+    return execute(instance);
+  }
+  QelRefCountedPartial* partial =
+      static_cast<QelRefCountedPartial*>(instance->partial);
+  partial->firingInstance = instance;
+  const int result = execute(instance);
+  // The partial may have been deleted by the action; it then cleared
+  // instance->partial.
+  if (instance->partial != nullptr) {
+    partial->firingInstance = nullptr;
+    partial->release();
+  }
+  return result;
+}
+
+// An instance dropped unfired by a stopped fireAllRules still leaves its
+// packet's pending count and gives back its partial reference, so that the
+// packet can block again and partials below a wait can go.
+void QelAgenda::discard(QelInstance* instance) {
+  QelRuleMem* ruleMem = instance->action->ruleMem;
+  if (ruleMem->packetMem != nullptr) ruleMem->packetMem->instanceRemoved();
+  if (ruleMem->ruleNode->waitDepth > 0) {
+    static_cast<QelRefCountedPartial*>(instance->partial)->release();
+  }
+}
+
+int QelAgenda::fireRule() {
+  context->checkBeginCycle();
+  if (first == nullptr) return -1;
+  QelInstance* instance = popFirst();
+  const int result = fire(instance);
+  delete instance;
+  return result;
+}
+
+int QelAgenda::fireAllRules() {
+  int fired = 0;
+  int result = 0;
+  for (;;) {
+    context->checkBeginCycle();
+    if (first == nullptr) break;
+    QelInstance* instance = popFirst();
+    result = fire(instance);
+    delete instance;
+    ++fired;
+    if (result < -1) break;
+  }
+  changeCount = 0;
+  if (result >= -1) return fired;
+  for (;;) {
+    context->checkBeginCycle();
+    if (first == nullptr) return result + 1;
+    QelInstance* instance = popFirst();
+    discard(instance);
+    delete instance;
+  }
+}
+
+// ---------------------------------------------------------------- rules
+
+QelRuleAction::QelRuleAction(QelRuleMem* owner, QelActionNode* node)
+    : ruleMem(owner), actionNode(node), leftMem(nullptr) {
+  QelLeftNode* parent = node->parent;
+  if (parent == nullptr) return;
+  QelContext* context = owner->context;
+  if (parent->level() > 0) {
+    leftMem = context->joinMems[parent->index];
+  } else {
+    leftMem = context->alphaMems[parent->index];
+  }
+}
+
+void QelRuleAction::addMatch(QelPartial* partial, int mode) {
+  if (!ruleMem->enabled) return;
+  QelRuleNode* rule = ruleMem->ruleNode;
+  const bool dynamic = rule->hasPriorityFunction() != 0;
+  if (mode == 2 && !dynamic) return;
+  const int priority = rule->computePriority(ruleMem->context, partial, actionNode);
+  if (mode > 0 || dynamic) {
+    for (QelListCell* cell = partial->instances.head; cell; cell = cell->next) {
+      QelInstance* instance = static_cast<QelInstance*>(cell->item);
+      if (instance->action != this) continue;
+      if (instance->priority != priority) {
+        instance->priority = priority;
+        ruleMem->context->agenda->reorderInstance(instance);
+      }
+      return;
+    }
+  }
+  if (mode != 2) ruleMem->context->agenda->addInstance(this, priority, partial);
+}
+
+QelRuleMem::QelRuleMem(QelContext* owner)
+    : ruleNode(nullptr),
+      context(owner),
+      packetMem(nullptr),
+      enabled(1),
+      mainAction(nullptr),
+      watchdogAction(nullptr) {}
+
+QelRuleMem::~QelRuleMem() {
+  delete mainAction;
+  delete watchdogAction;
+}
+
+void QelRuleMem::bindNode(QelRuleNode* node) {
+  if (ruleNode == nullptr) {
+    ruleNode = node;
+    if (node->mainAction != nullptr) {
+      mainAction = new QelRuleAction(this, node->mainAction);
+    }
+    if (node->watchdogAction != nullptr) {
+      watchdogAction = new QelRuleAction(this, node->watchdogAction);
+    }
+  } else {
+    ruleNode = node;
+    if (mainAction != nullptr) mainAction->actionNode = node->mainAction;
+    if (watchdogAction != nullptr) {
+      watchdogAction->actionNode = node->watchdogAction;
+    }
+  }
+  packetMem = nullptr;
+  if (node->packet != nullptr && node->packet->index != -1) {
+    packetMem = context->packetMems[node->packet->index];
+  }
+}
+
+// A partial below an expired wait can still be emitted; its wait partial
+// has no entries left then, and nothing is marked.
+void QelRuleMem::disableWatchdog(QelPartial* partial) {
+  context->notifyDisableWatchdog(this, partial);
+  QelWaitPartial* wait =
+      static_cast<QelWaitPartial*>(partial->tailn(ruleNode->waitDepth - 1));
+  QelWatchdogEntry* entry = wait->findWatchdog(this);
+  if (entry != nullptr) entry->disabled = 1;
+}

@@ -1,0 +1,89 @@
+#include "join/join_gated.h"
+#include "memory/alpha_mem.h"
+#include "qel_context.h"
+
+QelPacketMem::QelPacketMem(QelContext* owner)
+    : packet(nullptr), context(owner), state(0), pendingCount(0) {}
+
+void QelPacketMem::bindNode(QelPacket* node) {
+  packet = node;
+  for (QelListCell* cell = node->alphaNodes.head; cell; cell = cell->next) {
+    const int index = static_cast<QelAlphaNode*>(cell->item)->index;
+    QelAlphaMemPacket* mem =
+        static_cast<QelAlphaMemPacket*>(context->alphaMems[index]);
+    if (mem == nullptr) continue;
+    alphaPacketMems.append(mem);
+    mem->packetMem = this;
+  }
+  for (QelListCell* cell = node->joinNodes.head; cell; cell = cell->next) {
+    const int index = static_cast<QelJoinNode*>(cell->item)->index;
+    QelJoinMemPacket* mem =
+        static_cast<QelJoinMemPacket*>(context->joinMems[index]);
+    if (mem == nullptr) continue;
+    joinPacketMems.append(mem);
+    mem->packetMem = this;
+  }
+}
+
+bool QelPacketMem::meets(int required) const {
+  if (required == QelPacketActive) return state == 1 || state == 2;
+  return state == required;
+}
+
+void QelPacketMem::reevaluate() {
+  for (QelListCell* cell = alphaPacketMems.head; cell; cell = cell->next) {
+    static_cast<QelAlphaMemPacket*>(cell->item)->insert(nullptr, 0);
+  }
+  for (QelListCell* cell = joinPacketMems.head; cell; cell = cell->next) {
+    static_cast<QelJoinMemPacket*>(cell->item)->rightActivate(nullptr, 0, 0);
+  }
+}
+
+void QelPacketMem::activate() {
+  state = 1;
+  context->notifyActivatePacket(this);
+  reevaluate();
+  if (pendingCount == 0) {
+    state = 2;
+    context->notifyBlockPacket(this);
+    reevaluate();
+  }
+}
+
+void QelPacketMem::deactivate() {
+  state = 0;
+  context->notifyDeactivatePacket(this);
+  reevaluate();
+}
+
+void QelPacketMem::instanceAdded() {
+  if (pendingCount > 0) {
+    ++pendingCount;
+    return;
+  }
+  ++pendingCount;
+  if (state == 2) {
+    state = 1;
+    context->notifyDeblockPacket(this);
+    reevaluate();
+  }
+}
+
+void QelPacketMem::instanceRemoved() {
+  if (pendingCount == 0) return;
+  if (pendingCount > 1) {
+    --pendingCount;
+    return;
+  }
+  pendingCount = 0;
+  if (state != 0) {
+    state = 2;
+    context->notifyBlockPacket(this);
+    reevaluate();
+  }
+}
+
+void QelPacketMem::reset() {
+  pendingCount = 0;
+  if (state == 1) state = 2;
+}

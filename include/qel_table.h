@@ -1,0 +1,140 @@
+// Pointer-keyed hash containers.
+//
+// QelHashTable maps a pointer key to a pointer value; QelOrderedSet is a set
+// of pointers that also remembers insertion order and is walked newest
+// first. Both are separate-chaining tables that grow and shrink between 17
+// and 9239 buckets. Keys are compared by identity. Neither checks for
+// duplicate keys on insertion: callers that need uniqueness test first.
+// Neither owns its keys or values.
+#ifndef QEL_TABLE_H
+#define QEL_TABLE_H
+
+#include "qel_export.h"
+
+struct QelHashNode {
+  void* key;
+  void* value;
+  QelHashNode* nextInBucket;
+};
+
+struct QelHashBucket {
+  int nodeCount;  // number of nodes on `chain`
+  QelHashNode* chain;
+};
+
+class QelHashTable final {
+ public:
+  static constexpr int kMinBuckets = 17;
+  static constexpr int kMaxBuckets = 9239;
+  static constexpr int kLongChain = 12;
+  static constexpr int kMaxLoad = 6;
+  static constexpr int kMinLoad = 2;
+  static constexpr float kGrowthFactor = 1.6f;
+  static constexpr float kShrinkDivisor = 2.0f;
+
+  QelHashBucket* buckets;
+  int bucketCount;
+  int count;  // number of entries
+
+  explicit QelHashTable(int bucketCount = kMinBuckets);
+  virtual ~QelHashTable();
+  QelHashTable(const QelHashTable&) = delete;
+  QelHashTable& operator=(const QelHashTable&) = delete;
+
+  virtual bool equal(const void* a, const void* b) const { return a == b; }
+  virtual unsigned hash(const void* key) const;
+
+  // Value of the most recently inserted entry for `key`, or null.
+  void* find(const void* key) const;
+  // Adds an entry at the head of the key's chain, then may grow.
+  void insert(void* key, void* value);
+  // Removes the most recent entry for `key` and returns its value (null if
+  // none), then may shrink.
+  void* remove(const void* key);
+  // Frees every node and returns to 17 empty buckets.
+  void clear();
+  // Moves every node into a new array of `newCount` buckets.
+  void rehash(int newCount);
+};
+
+struct QelSetNode {
+  void* key;
+  QelSetNode* nextInBucket;
+  QelSetNode* older;  // inserted before this one, toward the end of the order
+  QelSetNode* newer;  // inserted after this one, toward `first`
+};
+
+struct QelSetBucket {
+  int nodeCount;
+  QelSetNode* chain;
+};
+
+class QelOrderedSet {
+ public:
+  static constexpr int kMinBuckets = 17;
+  static constexpr int kMaxBuckets = 9239;
+  static constexpr int kLongChain = 12;
+  static constexpr int kMaxLoad = 6;
+  static constexpr int kMinLoad = 2;
+  static constexpr float kGrowthFactor = 1.6f;
+  static constexpr float kShrinkDivisor = 2.0f;
+
+  QelSetNode* first;  // most recently inserted node; start of every walk
+  QelSetBucket* buckets;
+  int bucketCount;
+  int count;
+
+  QelOrderedSet();
+  ~QelOrderedSet();
+  QelOrderedSet(const QelOrderedSet&) = delete;
+  QelOrderedSet& operator=(const QelOrderedSet&) = delete;
+
+  bool contains(const void* key) const;
+  // Adds `key` as the newest member, then may grow.
+  void insert(void* key);
+  // Removes `key`; false (and no change) when absent. May shrink.
+  bool remove(const void* key);
+  // Frees every node and starts again empty with 17 buckets.
+  void clear();
+  void rehash(int newCount);
+  bool isEmpty() const { return count == 0; }
+
+ private:
+  unsigned bucketOf(const void* key) const;
+  QelSetNode* findNode(const void* key) const;
+};
+
+// Walks an ordered set newest first. The walker holds the next node before
+// it returns the current one, so the member just returned may be removed
+// from the set before the next step.
+class QelSetWalker {
+ public:
+  QelSetNode* const* first;  // the walked set's `first` field
+  QelSetNode* last;          // node returned last
+  QelSetNode* upcoming;      // node returned next
+
+  QelSetWalker() : first(nullptr), last(nullptr), upcoming(nullptr) {}
+  explicit QelSetWalker(const QelOrderedSet& set) { init(set); }
+
+  void init(const QelOrderedSet& set) {
+    first = &set.first;
+    last = nullptr;
+    upcoming = set.first;
+  }
+  void restart() {
+    last = nullptr;
+    upcoming = first ? *first : nullptr;
+  }
+  void* next() {
+    if (upcoming == nullptr) return nullptr;
+    last = upcoming;
+    upcoming = upcoming->older;
+    return last->key;
+  }
+};
+
+// The bucket-count sequence shared by both containers: the smallest size
+// >= n, within [17, 9239], divisible by none of 3, 5, 7, 11 and 13.
+int QelNextTableSize(int n);
+
+#endif  // QEL_TABLE_H

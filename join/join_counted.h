@@ -1,0 +1,73 @@
+// Counted joins: exists, not, count and collect conditions after the first
+// pattern.
+//
+// A counted join keeps, per parent, the set of right records that pass the
+// test with it (the parent's child set for this join, which holds records
+// here, not partials), and derives at most one child per parent, whose
+// existence follows the condition on that set. The child adds no object to
+// the tuple, except for collect, whose child's record stands for the set.
+#ifndef QEL_JOIN_JOIN_COUNTED_H
+#define QEL_JOIN_JOIN_COUNTED_H
+
+#include "join/join_mem.h"
+
+class QelJoinMemCounted : public QelJoinMem {
+ public:
+  QelHashTable childTable;  // parent -> its one child
+
+  explicit QelJoinMemCounted(QelContext* context);
+
+  void retractContents() override;
+  void rightRetract(QelInfo* record) override;
+  void leftRetract(QelPartial* parent) override;
+  void rightActivate(QelInfo* record, int depth, int mode) override;
+  void leftActivate(QelPartial* parent, int depth, int mode) override;
+  void populate() override;
+  void clear() override;
+  void expireChildren(QelPartial* parent) override;
+  void dropChild(QelPartial* child) override;
+  // Applies the condition to the parent's match set after a change or a
+  // recount. Returns the child when it existed before and stays, else null.
+  virtual QelPartial* countChanged(int count, QelPartial* parent) = 0;
+
+ protected:
+  QelOrderedSet* matchSet(QelPartial* parent) { return parent->childSet(this); }
+  // Makes, emits and records the child of `parent` with `record`.
+  void makeChild(QelPartial* parent, QelInfo* record);
+  // The shared decision of exists, not and count.
+  QelPartial* follow(bool holds, QelPartial* parent);
+  int recount(QelPartial* parent, QelOrderedSet* set);
+};
+
+class QelJoinMemExists : public QelJoinMemCounted {
+ public:
+  explicit QelJoinMemExists(QelContext* context) : QelJoinMemCounted(context) {}
+  QelPartial* countChanged(int count, QelPartial* parent) override;
+};
+
+class QelJoinMemNot : public QelJoinMemCounted {
+ public:
+  explicit QelJoinMemNot(QelContext* context) : QelJoinMemCounted(context) {}
+  QelPartial* countChanged(int count, QelPartial* parent) override;
+};
+
+class QelJoinMemCount : public QelJoinMemCounted {
+ public:
+  explicit QelJoinMemCount(QelContext* context) : QelJoinMemCounted(context) {}
+  QelPartial* countChanged(int count, QelPartial* parent) override;
+};
+
+class QelJoinMemCollect : public QelJoinMemCounted {
+ public:
+  explicit QelJoinMemCollect(QelContext* context)
+      : QelJoinMemCounted(context) {}
+  void retractContents() override;
+  void clear() override;
+  void dropChild(QelPartial* child) override;
+  QelPartial* countChanged(int count, QelPartial* parent) override;
+
+ private:
+  void freeCollectRecords();
+};
+
+#endif  // QEL_JOIN_JOIN_COUNTED_H

@@ -1,0 +1,108 @@
+// The join memory base, plain joins and right memories.
+//
+// A join memory combines the partials of its left input with the object
+// records of its right input (the `matches` of one discrimination memory)
+// under the node's test, keeps every longer partial it derives, and passes
+// each new, changed or lost partial on. Every activation carries a mode
+// (0 new, 1 refresh, 2 plain update) and a depth: how many levels above the
+// join's own right object the changed object sits. Bit `depth` of the
+// node's masks describes that object.
+//
+// Every partial a join passes on is emitted before it is recorded and
+// linked, so the cascade it starts does not see it in this memory yet.
+#ifndef QEL_JOIN_JOIN_MEM_H
+#define QEL_JOIN_JOIN_MEM_H
+
+#include "join/node_mem.h"
+
+class QelDiscMem;
+
+class QelJoinMem : public QelLeftMem {
+ public:
+  QelLeftMem* leftMem;    // its partials are this join's parents
+  QelRightMem* rightMem;  // null for joins without an object input
+  QelRuleMem** disableRuleMems;  // null-terminated; owned array
+  int disableRuleMemCount;
+
+  explicit QelJoinMem(QelContext* context);
+  ~QelJoinMem() override;
+
+  virtual void bindNode(QelJoinNode* node);
+  virtual void retractContents();
+  virtual void rightRetract(QelInfo* record) = 0;
+  virtual void leftRetract(QelPartial* parent) = 0;
+  virtual void rightActivate(QelInfo* record, int depth, int mode) = 0;
+  virtual void leftActivate(QelPartial* parent, int depth, int mode) = 0;
+  virtual void populate() = 0;
+  virtual void clear() = 0;
+  virtual void expireChildren(QelPartial* parent) = 0;
+  virtual void dropChild(QelPartial* child) = 0;
+
+  // propagate(), then the watchdogs of the rules ending here are disabled.
+  void emit(QelPartial* child, int depth, int mode);
+
+  QelJoinNode* joinNode() const { return static_cast<QelJoinNode*>(node); }
+  // The right input: the matches of the right node's discrimination memory.
+  QelOrderedSet& rightInput() const;
+  bool test(QelInfo* record, QelPartial* parent) const {
+    return joinNode()->testJoin(context, record, parent) != 0;
+  }
+  bool independent(int depth) const {
+    return bitSet(joinNode()->independenceMask, depth);
+  }
+  bool noUpdate(int depth) const { return bitSet(node->noUpdateMask, depth); }
+  // Bits past the width of the mask read as its sign bit, as an arithmetic
+  // shift would give them.
+  static bool bitSet(int mask, int bit) {
+    if (bit < 0) return false;
+    if (bit >= 31) return mask < 0;
+    return ((static_cast<unsigned>(mask) >> bit) & 1u) != 0;
+  }
+  // Tells every successor to expire what it derived from `partial`.
+  void expireSuccessors(QelPartial* partial);
+};
+
+// One (first, second) pair of a re-match: the whole list is built before
+// anything is propagated, because the cascade re-enters other joins that
+// use the same scratch marks.
+struct QelMatchPair {
+  void* first;
+  QelPartial* second;
+};
+
+class QelJoinMemPlain : public QelJoinMem {
+ public:
+  explicit QelJoinMemPlain(QelContext* context);
+
+  void rightRetract(QelInfo* record) override;
+  void leftRetract(QelPartial* parent) override;
+  void rightActivate(QelInfo* record, int depth, int mode) override;
+  void leftActivate(QelPartial* parent, int depth, int mode) override;
+  void populate() override;
+  void clear() override;
+  void expireChildren(QelPartial* parent) override;
+  void dropChild(QelPartial* child) override;
+
+ private:
+  void makeChild(QelPartial* parent, QelInfo* record, int depth);
+  void rematch(QelPartial* parent, QelInfo* record, QelPartial* child,
+               int depth, int mode);
+  void rematchLeft(QelPartial* parent, int depth, int mode);
+  void rematchRight(QelInfo* record, int mode);
+};
+
+// Fans one discrimination memory's matches out to the joins that use it as
+// their right input.
+class QelRightMem : public QelNodeMem {
+ public:
+  QelRightNode* node;
+  QelDiscMem* discMem;
+
+  explicit QelRightMem(QelContext* context);
+
+  void bindNode(QelRightNode* node);
+  void retractSuccessors(QelInfo* record);
+  void activateSuccessors(QelInfo* record, int mode);
+};
+
+#endif  // QEL_JOIN_JOIN_MEM_H

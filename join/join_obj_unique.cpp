@@ -1,0 +1,164 @@
+#include "join/join_obj_unique.h"
+
+#include <vector>
+
+#include "memory/disc_mem.h"
+
+QelJoinMemPlainObjUnique::QelJoinMemPlainObjUnique(QelContext* owner)
+    : QelJoinMem(owner) {}
+
+void QelJoinMemPlainObjUnique::recordChild(QelPartial* child) {
+  childTable.insert(child->parent, child);
+  addPartial(child);
+}
+
+void QelJoinMemPlainObjUnique::makeChild(QelPartial* parent, QelInfo* record,
+                                         int depth) {
+  QelPartial* child = parent->extend(record, this);
+  if (child == nullptr) return;
+  emit(child, depth + 1, 0);
+  recordChild(child);
+}
+
+// The record the parent's key names in the right input, or null.
+QelInfo* QelJoinMemPlainObjUnique::partnerOf(QelPartial* parent, void** key) {
+  *key = joinNode()->key(context, parent);
+  if (*key == nullptr) return nullptr;
+  return static_cast<QelInfo*>(rightIndex.find(*key));
+}
+
+// A new record pairs with every parent whose test passes, without
+// consulting the key; a parent that already has its one child gets no
+// second one, which the child table could not hold.
+void QelJoinMemPlainObjUnique::rightActivate(QelInfo* record, int depth,
+                                             int mode) {
+  if (mode != 0) {
+    rematchRight(record, mode);
+    return;
+  }
+  rightIndex.insert(record->object, record);
+  QelPartial* parent = leftMem->partials;
+  while (parent != nullptr) {
+    QelPartial* next = parent->nextInMemory;
+    if (childTable.find(parent) == nullptr && test(record, parent)) {
+      makeChild(parent, record, depth);
+    }
+    parent = next;
+  }
+}
+
+// Parents whose child is bound to another object are left alone.
+void QelJoinMemPlainObjUnique::rematchRight(QelInfo* record, int mode) {
+  for (QelPartial* child = partials; child; child = child->nextInMemory) {
+    child->parent->mark = child->record == record ? child : child->parent;
+  }
+  std::vector<QelMatchPair> pairs;
+  for (QelPartial* parent = leftMem->partials; parent;
+       parent = parent->nextInMemory) {
+    if (parent->mark != parent) {
+      pairs.push_back(QelMatchPair{parent, parent->mark});
+    }
+    parent->mark = nullptr;
+  }
+  for (const QelMatchPair& pair : pairs) {
+    QelPartial* parent = static_cast<QelPartial*>(pair.first);
+    QelPartial* child = pair.second;
+    const bool passes = test(record, parent);
+    if (passes && child == nullptr) {
+      makeChild(parent, record, 0);
+    } else if (passes) {
+      if (mode == 2 && noUpdate(0)) continue;
+      emit(child, 1, mode);
+    } else if (child != nullptr) {
+      dropChild(child);
+    }
+  }
+}
+
+void QelJoinMemPlainObjUnique::leftActivate(QelPartial* parent, int depth,
+                                            int mode) {
+  void* key = nullptr;
+  if (mode == 0) {
+    QelInfo* partner = partnerOf(parent, &key);
+    if (partner == nullptr) return;
+    if (test(partner, parent)) {
+      makeChild(parent, partner, depth);
+      return;
+    }
+  }
+  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
+  if (independent(depth)) {
+    if (mode == 2 && noUpdate(depth)) return;
+    if (child != nullptr) emit(child, depth + 1, mode);
+    return;
+  }
+  key = joinNode()->key(context, parent);
+  if (child != nullptr) {
+    if (child->record->object == key && test(child->record, parent)) {
+      if (mode == 2 && noUpdate(depth)) return;
+      emit(child, depth + 1, mode);
+      return;
+    }
+    dropChild(child);
+  }
+  if (key == nullptr) return;
+  QelInfo* partner = static_cast<QelInfo*>(rightIndex.find(key));
+  if (partner == nullptr || !test(partner, parent)) return;
+  makeChild(parent, partner, depth);
+}
+
+void QelJoinMemPlainObjUnique::rightRetract(QelInfo* record) {
+  rightIndex.remove(record->object);
+  QelPartial* child = partials;
+  while (child != nullptr) {
+    QelPartial* next = child->nextInMemory;
+    if (child->record == record) dropChild(child);
+    child = next;
+  }
+}
+
+void QelJoinMemPlainObjUnique::leftRetract(QelPartial* parent) {
+  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
+  if (child != nullptr) dropChild(child);
+}
+
+void QelJoinMemPlainObjUnique::dropChild(QelPartial* child) {
+  childTable.remove(child->parent);
+  removePartial(child);
+}
+
+void QelJoinMemPlainObjUnique::expireChildren(QelPartial* parent) {
+  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
+  if (child == nullptr) return;
+  expireSuccessors(child);
+  static_cast<QelRefCountedPartial*>(child)->markRemoved();
+}
+
+void QelJoinMemPlainObjUnique::clear() {
+  clearPartials();
+  childTable.clear();
+  rightIndex.clear();
+}
+
+void QelJoinMemPlainObjUnique::populate() {
+  QelSetWalker walker(rightInput());
+  while (void* key = walker.next()) {
+    QelInfo* record = static_cast<QelInfo*>(key);
+    // Records still indexed (after retractContents) are not entered twice:
+    // a second entry would outlive the record's right retraction.
+    if (rightIndex.find(record->object) != record) {
+      rightIndex.insert(record->object, record);
+    }
+  }
+  QelPartial* parent = leftMem->partials;
+  while (parent != nullptr) {
+    QelPartial* next = parent->nextInMemory;
+    leftActivate(parent, 0, 0);
+    parent = next;
+  }
+}
+
+void QelJoinMemPlainObjUnique::retractContents() {
+  childTable.clear();
+  QelJoinMem::retractContents();
+}

@@ -1,0 +1,243 @@
+#include <cstdint>
+
+#include "qel_table.h"
+
+namespace {
+
+unsigned foldPointer(const void* key) {
+  const uint32_t k = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(key));
+  return (k >> 16) ^ (k & 0xFFFFu);
+}
+
+QelHashBucket* newBuckets(int n) {
+  QelHashBucket* buckets = new QelHashBucket[n];
+  for (int i = 0; i < n; ++i) buckets[i] = QelHashBucket{0, nullptr};
+  return buckets;
+}
+
+// Growth after an insertion into a chain that now has `chainLength` nodes.
+int grownSize(int bucketCount, int count, int chainLength) {
+  if (bucketCount >= QelHashTable::kMaxBuckets) return 0;
+  const int load = count / bucketCount;
+  const bool longChain = chainLength > QelHashTable::kLongChain && load > 2;
+  if (!longChain && load <= QelHashTable::kMaxLoad) return 0;
+  return QelNextTableSize(
+      static_cast<int>(static_cast<float>(bucketCount) *
+                       QelHashTable::kGrowthFactor));
+}
+
+// Shrinking after a successful removal.
+int shrunkSize(int bucketCount, int count) {
+  if (count / bucketCount >= QelHashTable::kMinLoad ||
+      bucketCount <= QelHashTable::kMinBuckets) {
+    return 0;
+  }
+  return QelNextTableSize(static_cast<int>(
+      static_cast<float>(bucketCount) / QelHashTable::kShrinkDivisor));
+}
+
+}  // namespace
+
+int QelNextTableSize(int n) {
+  if (n <= QelHashTable::kMinBuckets) return QelHashTable::kMinBuckets;
+  if (n >= QelHashTable::kMaxBuckets) return QelHashTable::kMaxBuckets;
+  if (n % 2 == 0) ++n;
+  for (; n < QelHashTable::kMaxBuckets; n += 2) {
+    if (n % 3 != 0 && n % 5 != 0 && n % 7 != 0 && n % 11 != 0 &&
+        n % 13 != 0) {
+      return n;
+    }
+  }
+  return QelHashTable::kMaxBuckets;
+}
+
+// ---------------------------------------------------------------- table
+
+QelHashTable::QelHashTable(int n)
+    : buckets(newBuckets(n)), bucketCount(n), count(0) {}
+
+QelHashTable::~QelHashTable() {
+  clear();
+  delete[] buckets;
+}
+
+unsigned QelHashTable::hash(const void* key) const {
+  return foldPointer(key) % static_cast<unsigned>(bucketCount);
+}
+
+void* QelHashTable::find(const void* key) const {
+  for (const QelHashNode* node = buckets[hash(key)].chain; node != nullptr;
+       node = node->nextInBucket) {
+    if (equal(key, node->key)) return node->value;
+  }
+  return nullptr;
+}
+
+void QelHashTable::insert(void* key, void* value) {
+  QelHashBucket& bucket = buckets[hash(key)];
+  bucket.chain = new QelHashNode{key, value, bucket.chain};
+  ++bucket.nodeCount;
+  ++count;
+  const int newSize = grownSize(bucketCount, count, bucket.nodeCount);
+  if (newSize != 0) rehash(newSize);
+}
+
+void* QelHashTable::remove(const void* key) {
+  QelHashBucket& bucket = buckets[hash(key)];
+  for (QelHashNode** link = &bucket.chain; *link != nullptr;
+       link = &(*link)->nextInBucket) {
+    QelHashNode* node = *link;
+    if (!equal(key, node->key)) continue;
+    void* value = node->value;
+    *link = node->nextInBucket;
+    delete node;
+    --bucket.nodeCount;
+    --count;
+    const int newSize = shrunkSize(bucketCount, count);
+    if (newSize != 0) rehash(newSize);
+    return value;
+  }
+  return nullptr;
+}
+
+void QelHashTable::clear() {
+  for (int i = 0; i < bucketCount; ++i) {
+    QelHashNode* node = buckets[i].chain;
+    while (node != nullptr) {
+      QelHashNode* next = node->nextInBucket;
+      delete node;
+      node = next;
+    }
+  }
+  delete[] buckets;
+  bucketCount = kMinBuckets;
+  buckets = newBuckets(bucketCount);
+  count = 0;
+}
+
+void QelHashTable::rehash(int newCount) {
+  QelHashBucket* old = buckets;
+  const int oldCount = bucketCount;
+  bucketCount = newCount;
+  buckets = newBuckets(newCount);
+  for (int i = 0; i < oldCount; ++i) {
+    QelHashNode* node = old[i].chain;
+    while (node != nullptr) {
+      QelHashNode* next = node->nextInBucket;
+      QelHashBucket& bucket = buckets[hash(node->key)];
+      node->nextInBucket = bucket.chain;
+      bucket.chain = node;
+      ++bucket.nodeCount;
+      node = next;
+    }
+  }
+  delete[] old;
+}
+
+// ---------------------------------------------------------------- set
+
+namespace {
+
+QelSetBucket* newSetBuckets(int n) {
+  QelSetBucket* buckets = new QelSetBucket[n];
+  for (int i = 0; i < n; ++i) buckets[i] = QelSetBucket{0, nullptr};
+  return buckets;
+}
+
+void freeSetNodes(QelSetNode* node) {
+  while (node != nullptr) {
+    QelSetNode* older = node->older;
+    delete node;
+    node = older;
+  }
+}
+
+}  // namespace
+
+QelOrderedSet::QelOrderedSet()
+    : first(nullptr),
+      buckets(newSetBuckets(kMinBuckets)),
+      bucketCount(kMinBuckets),
+      count(0) {}
+
+QelOrderedSet::~QelOrderedSet() {
+  freeSetNodes(first);
+  delete[] buckets;
+}
+
+unsigned QelOrderedSet::bucketOf(const void* key) const {
+  return foldPointer(key) % static_cast<unsigned>(bucketCount);
+}
+
+QelSetNode* QelOrderedSet::findNode(const void* key) const {
+  QelSetNode* node = buckets[bucketOf(key)].chain;
+  while (node != nullptr && node->key != key) node = node->nextInBucket;
+  return node;
+}
+
+bool QelOrderedSet::contains(const void* key) const {
+  return findNode(key) != nullptr;
+}
+
+void QelOrderedSet::insert(void* key) {
+  QelSetBucket& bucket = buckets[bucketOf(key)];
+  QelSetNode* node = new QelSetNode{key, bucket.chain, first, nullptr};
+  bucket.chain = node;
+  ++bucket.nodeCount;
+  if (first != nullptr) first->newer = node;
+  first = node;
+  ++count;
+  const int newSize = grownSize(bucketCount, count, bucket.nodeCount);
+  if (newSize != 0) rehash(newSize);
+}
+
+bool QelOrderedSet::remove(const void* key) {
+  QelSetBucket& bucket = buckets[bucketOf(key)];
+  for (QelSetNode** link = &bucket.chain; *link != nullptr;
+       link = &(*link)->nextInBucket) {
+    QelSetNode* node = *link;
+    if (node->key != key) continue;
+    *link = node->nextInBucket;
+    --bucket.nodeCount;
+    if (node->newer != nullptr) {
+      node->newer->older = node->older;
+    } else {
+      first = node->older;
+    }
+    if (node->older != nullptr) node->older->newer = node->newer;
+    delete node;
+    --count;
+    const int newSize = shrunkSize(bucketCount, count);
+    if (newSize != 0) rehash(newSize);
+    return true;
+  }
+  return false;
+}
+
+void QelOrderedSet::clear() {
+  freeSetNodes(first);
+  first = nullptr;
+  delete[] buckets;
+  bucketCount = kMinBuckets;
+  buckets = newSetBuckets(bucketCount);
+  count = 0;
+}
+
+void QelOrderedSet::rehash(int newCount) {
+  QelSetBucket* old = buckets;
+  const int oldCount = bucketCount;
+  bucketCount = newCount;
+  buckets = newSetBuckets(newCount);
+  for (int i = 0; i < oldCount; ++i) {
+    QelSetNode* node = old[i].chain;
+    while (node != nullptr) {
+      QelSetNode* next = node->nextInBucket;
+      QelSetBucket& bucket = buckets[bucketOf(node->key)];
+      node->nextInBucket = bucket.chain;
+      bucket.chain = node;
+      ++bucket.nodeCount;
+      node = next;
+    }
+  }
+  delete[] old;
+}
