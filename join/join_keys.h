@@ -1,0 +1,90 @@
+// Key indexes of keyed joins.
+//
+// A rule compiler that knows a join test contains an equality between a
+// value of the new object and a value of the partial match gives the join a
+// left key (of a parent partial) and a right key (of a right record), with
+// the contract: whenever the test passes for (P, I), leftKey(P) ==
+// rightKey(I). Keys are compared by identity. A keyed join then visits only
+// the parents or records of one key instead of the whole other side.
+//
+// Every walk must meet entries in the order the full walk would (newest
+// first), also after an update moved an entry to another key. Each entry
+// therefore carries the sequence number of its first insertion, and each
+// key's group is kept in descending sequence order.
+#ifndef QEL_JOIN_JOIN_KEYS_H
+#define QEL_JOIN_JOIN_KEYS_H
+
+#include <cstdint>
+#include <vector>
+
+#include "qel_context.h"
+
+struct QelKeyEntry {
+  void* item;     // a QelInfo* (right side) or a QelPartial* (left side)
+  void* key;      // current key
+  void* prevKey;  // key before the update in progress; `key` at rest
+  uint64_t seq;   // order of first insertion; higher is newer
+  QelKeyEntry* newer;  // group neighbours, sorted by descending seq
+  QelKeyEntry* older;
+};
+
+// One key's entries, newest first.
+struct QelKeyGroup {
+  QelKeyEntry* newest;
+  int count;
+};
+
+class QelKeyIndex {
+ public:
+  QelKeyIndex() : nextSeq_(1) {}
+  ~QelKeyIndex() { clear(); }
+  QelKeyIndex(const QelKeyIndex&) = delete;
+  QelKeyIndex& operator=(const QelKeyIndex&) = delete;
+
+  // Adds a new item as the newest entry of its key; an item already listed
+  // is left where it is.
+  QelKeyEntry* add(void* item, void* key);
+  // Removes an item; does nothing when it is not listed.
+  void remove(void* item);
+  // Gives a listed entry a new key, keeping its sequence number; remembers
+  // the old key in prevKey.
+  void rekey(QelKeyEntry* entry, void* key);
+  QelKeyEntry* find(const void* item) const {
+    return static_cast<QelKeyEntry*>(entries_.find(item));
+  }
+  // The newest entry of a key, or null; walk on with `older`.
+  QelKeyEntry* newest(const void* key) const {
+    QelKeyGroup* group = static_cast<QelKeyGroup*>(groups_.find(key));
+    return group != nullptr ? group->newest : nullptr;
+  }
+  void clear();
+
+ private:
+  void link(QelKeyEntry* entry);
+  void unlink(QelKeyEntry* entry);
+
+  QelHashTable groups_;   // key -> QelKeyGroup*
+  QelHashTable entries_;  // item -> QelKeyEntry*
+  uint64_t nextSeq_;
+};
+
+// The two indexes of one keyed join memory, and the scratch list its
+// re-matches merge candidates in.
+class QelJoinKeys {
+ public:
+  QelKeyIndex left;   // parents by left key
+  QelKeyIndex right;  // right records by right key
+
+  // Classes whose objects can sit in a parent's tuple: the classes of the
+  // patterns on the left chain and their subclasses. A right update of such
+  // an object may move parents between keys, so it walks every parent.
+  std::vector<const QelClassNode*> chainClasses;
+
+  bool inChain(const QelClassNode* cls) const;
+};
+
+// Merges entries of several groups and extra entries into one list in
+// descending sequence order, without duplicates.
+void QelMergeByAge(std::vector<QelKeyEntry*>& entries);
+
+#endif  // QEL_JOIN_JOIN_KEYS_H
