@@ -51,6 +51,7 @@ typedef unsigned char (QelContext::*QelJoinCountTest)(QelPartial*, int count);
 typedef unsigned char (QelContext::*QelJoinCollectTest)(QelPartial*,
                                                         QelOrderedSet*);
 typedef void* (QelContext::*QelKeyFunction)(QelPartial*);
+typedef void* (QelContext::*QelRecordKeyFunction)(QelInfo*);
 typedef int (QelContext::*QelWaitTimeFunction)(QelPartial*);
 typedef int (QelContext::*QelPriorityFunction)(QelPartial*);
 typedef void (QelContext::*QelActionFunction)(QelPartial*);
@@ -152,6 +153,11 @@ class QEL_EXPORT QelJoinNode final : public QelLeftNode {
   int independenceMask;
   QelList disablingRules;  // QelRuleNode*: rules whose match ends here
   QelList watchdogRules;   // QelRuleNode*: rules whose watchdog is here
+  // Equality keys (initJoinKeys): whenever the join test passes for (P, I),
+  // leftKey(P) == rightKey(I). Used by plain, exists, not, count and
+  // collect joins when both are set; null otherwise.
+  QelKeyFunction leftKey;
+  QelRecordKeyFunction rightKey;
 
   QelJoinNode(QelNetwork* network, int index);
   ~QelJoinNode() override;
@@ -167,6 +173,9 @@ class QEL_EXPORT QelJoinNode final : public QelLeftNode {
                                     QelOrderedSet* set);
   virtual void* key(QelContext* context, QelPartial* partial);
   virtual int waitTime(QelContext* context, QelPartial* partial);
+
+  // Whether the join's memory indexes both sides by key.
+  bool isKeyed() const;
 };
 
 // One test on objects of one class.
@@ -331,6 +340,9 @@ class QEL_EXPORT QelNetwork {
   void initJoin(void* joinNode, int leftIsJoin, int leftIndex, int rightIndex,
                 QelJoinTest test, int independenceMask, int noUpdateMask,
                 QelPatternType patternType, QelJoinCollectTest collect);
+  // Gives a join equality keys on both sides (see QelJoinNode::leftKey).
+  void initJoinKeys(void* joinNode, QelKeyFunction leftKey,
+                    QelRecordKeyFunction rightKey);
 
   // Number of constants whose external flag is 0.
   int internalConstantCount() const;

@@ -1,5 +1,8 @@
 #include "join/join_counted.h"
 
+#include <vector>
+
+#include "join/join_keys.h"
 #include "memory/disc_mem.h"
 
 QelJoinMemCounted::QelJoinMemCounted(QelContext* owner) : QelJoinMem(owner) {}
@@ -26,6 +29,16 @@ QelPartial* QelJoinMemCounted::follow(bool holds, QelPartial* parent) {
 
 int QelJoinMemCounted::recount(QelPartial* parent, QelOrderedSet* set) {
   int count = 0;
+  if (keys != nullptr) {
+    for (QelKeyEntry* e = keys->right.newest(keys->left.find(parent)->key); e;
+         e = e->older) {
+      QelInfo* record = static_cast<QelInfo*>(e->item);
+      if (!test(record, parent)) continue;
+      set->insert(record);
+      ++count;
+    }
+    return count;
+  }
   QelSetWalker walker(rightInput());
   while (void* key = walker.next()) {
     QelInfo* record = static_cast<QelInfo*>(key);
@@ -34,6 +47,28 @@ int QelJoinMemCounted::recount(QelPartial* parent, QelOrderedSet* set) {
     ++count;
   }
   return count;
+}
+
+// One parent's part of a right activation.
+void QelJoinMemCounted::rightActivateParent(QelInfo* record, QelPartial* parent,
+                                            int mode, bool always) {
+  QelOrderedSet* set = matchSet(parent);
+  if (mode == 0) {
+    if (always || test(record, parent)) {
+      if (!set->contains(record)) set->insert(record);
+      countChanged(set->count, parent);
+    }
+    return;
+  }
+  const bool held = set->contains(record);
+  const bool passes = test(record, parent);
+  if (held && !passes) {
+    set->remove(record);
+    countChanged(set->count, parent);
+  } else if (!held && passes) {
+    set->insert(record);
+    countChanged(set->count, parent);
+  }
 }
 
 void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
@@ -48,32 +83,88 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
     return;
   }
   const bool always = mode == 0 && independent(0);
+  if (keys != nullptr && !always &&
+      (mode == 0 || keyedRightUpdate(record))) {
+    rightActivateByKey(record, mode);
+    return;
+  }
   QelPartial* parent = leftMem->partials;
   while (parent != nullptr) {
     QelPartial* next = parent->nextInMemory;
-    QelOrderedSet* set = matchSet(parent);
-    if (mode == 0) {
-      if (always || test(record, parent)) {
-        if (!set->contains(record)) set->insert(record);
-        countChanged(set->count, parent);
-      }
-    } else {
-      const bool held = set->contains(record);
-      const bool passes = test(record, parent);
-      if (held && !passes) {
-        set->remove(record);
-        countChanged(set->count, parent);
-      } else if (!held && passes) {
-        set->insert(record);
-        countChanged(set->count, parent);
-      }
-    }
+    rightActivateParent(record, parent, mode, always);
     parent = next;
   }
 }
 
+// A new record can only match parents of its key; an updated one, parents
+// of its new key and those of its key before the update, whose sets may
+// hold it.
+void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
+  std::vector<QelKeyEntry*> parents;
+  if (mode == 0) {
+    for (QelKeyEntry* e = keys->left.newest(rightKeyOf(record)); e;
+         e = e->older) {
+      parents.push_back(e);
+    }
+  } else {
+    const QelKeyEntry* entry = keys->right.find(record);
+    for (QelKeyEntry* e = keys->left.newest(entry->key); e; e = e->older) {
+      parents.push_back(e);
+    }
+    if (entry->prevKey != entry->key) {
+      for (QelKeyEntry* e = keys->left.newest(entry->prevKey); e;
+           e = e->older) {
+        parents.push_back(e);
+      }
+    }
+    addStaleHolders(record, parents);
+    QelMergeByAge(parents);
+  }
+  for (QelKeyEntry* entry : parents) {
+    rightActivateParent(record, static_cast<QelPartial*>(entry->item), mode,
+                        false);
+  }
+}
+
 // Every parent is recounted, also those whose set did not hold the record.
+// A keyed join recounts only the parents of the record's key, since no
+// other parent's set can hold it: count and collect tests are then called
+// fewer times, with the same arguments as before.
+void QelJoinMemCounted::addStaleHolders(QelInfo* record,
+                                        std::vector<QelKeyEntry*>& parents) {
+  QelSetWalker walker(keys->stale);
+  while (void* key = walker.next()) {
+    QelPartial* parent = static_cast<QelPartial*>(key);
+    const QelOrderedSet* set = parent->findChildSet(this);
+    if (set != nullptr && set->contains(record)) {
+      parents.push_back(keys->left.find(parent));
+    }
+  }
+}
+
+// Every parent is recounted, also those whose set did not hold the record.
+// A keyed join recounts only the parents of the record's key and those
+// whose set holds it: count and collect tests are then called fewer times,
+// with the same arguments as before.
 void QelJoinMemCounted::rightRetract(QelInfo* record) {
+  if (keys != nullptr) {
+    std::vector<QelKeyEntry*> parents;
+    const QelKeyEntry* entry = keys->right.find(record);
+    if (entry != nullptr) {
+      for (QelKeyEntry* e = keys->left.newest(entry->key); e; e = e->older) {
+        parents.push_back(e);
+      }
+    }
+    addStaleHolders(record, parents);
+    QelMergeByAge(parents);
+    for (QelKeyEntry* e : parents) {
+      QelPartial* parent = static_cast<QelPartial*>(e->item);
+      QelOrderedSet* set = matchSet(parent);
+      set->remove(record);
+      countChanged(set->count, parent);
+    }
+    return;
+  }
   QelPartial* parent = leftMem->partials;
   while (parent != nullptr) {
     QelPartial* next = parent->nextInMemory;
@@ -85,6 +176,7 @@ void QelJoinMemCounted::rightRetract(QelInfo* record) {
 }
 
 void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
+  if (keys != nullptr) keyParent(parent, mode);
   QelOrderedSet* set = matchSet(parent);
   if (mode == 0) {
     countChanged(recount(parent, set), parent);
@@ -97,6 +189,7 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
     return;
   }
   set->clear();
+  if (keys != nullptr) keys->stale.remove(parent);
   QelPartial* child = countChanged(recount(parent, set), parent);
   if (child == nullptr) return;
   if (mode == 2 && noUpdate(depth)) return;
@@ -104,6 +197,10 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
 }
 
 void QelJoinMemCounted::leftRetract(QelPartial* parent) {
+  if (keys != nullptr) {
+    keys->left.remove(parent);
+    keys->stale.remove(parent);
+  }
   QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
   if (child != nullptr) dropChild(child);
 }
@@ -123,6 +220,11 @@ void QelJoinMemCounted::expireChildren(QelPartial* parent) {
 void QelJoinMemCounted::clear() {
   childTable.clear();
   clearPartials();
+  if (keys != nullptr) {
+    keys->left.clear();
+    keys->right.clear();
+    keys->stale.clear();
+  }
 }
 
 void QelJoinMemCounted::populate() {

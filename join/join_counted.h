@@ -9,6 +9,8 @@
 #ifndef QEL_JOIN_JOIN_COUNTED_H
 #define QEL_JOIN_JOIN_COUNTED_H
 
+#include <vector>
+
 #include "join/join_mem.h"
 
 class QelJoinMemCounted : public QelJoinMem {
@@ -37,6 +39,12 @@ class QelJoinMemCounted : public QelJoinMem {
   // The shared decision of exists, not and count.
   QelPartial* follow(bool holds, QelPartial* parent);
   int recount(QelPartial* parent, QelOrderedSet* set);
+
+ private:
+  void rightActivateParent(QelInfo* record, QelPartial* parent, int mode,
+                           bool always);
+  void rightActivateByKey(QelInfo* record, int mode);
+  void addStaleHolders(QelInfo* record, std::vector<QelKeyEntry*>& parents);
 };
 
 class QelJoinMemExists : public QelJoinMemCounted {

@@ -80,6 +80,13 @@ class QelJoinKeys {
   // an object may move parents between keys, so it walks every parent.
   std::vector<const QelClassNode*> chainClasses;
 
+  // Counted joins: parents whose key changed without the join being told
+  // (an update stopped by a mask above it). Their match sets may still
+  // hold records of their old key, so retractions and right updates visit
+  // them too. A parent leaves the set when its match set is rebuilt.
+  bool tracksStale = false;
+  QelOrderedSet stale;
+
   bool inChain(const QelClassNode* cls) const;
 };
 

@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "join/join_keys.h"
 #include "memory/alpha_mem.h"
+#include "memory/class_mem.h"
 #include "memory/disc_mem.h"
 
 // ---------------------------------------------------------------- base
@@ -12,9 +14,31 @@ QelJoinMem::QelJoinMem(QelContext* owner)
       leftMem(nullptr),
       rightMem(nullptr),
       disableRuleMems(nullptr),
-      disableRuleMemCount(0) {}
+      disableRuleMemCount(0),
+      keys(nullptr) {}
 
-QelJoinMem::~QelJoinMem() { delete[] disableRuleMems; }
+QelJoinMem::~QelJoinMem() {
+  delete[] disableRuleMems;
+  delete keys;
+}
+
+namespace {
+
+// The classes of the patterns on a join's left chain.
+void collectChainClasses(QelLeftNode* node,
+                         std::vector<const QelClassNode*>& classes) {
+  while (node->level() > 0) {
+    QelJoinNode* join = static_cast<QelJoinNode*>(node);
+    if (join->right != nullptr && join->right->discNode != nullptr) {
+      classes.push_back(join->right->discNode->classNode);
+    }
+    node = join->left;
+  }
+  QelAlphaNode* alpha = static_cast<QelAlphaNode*>(node);
+  if (alpha->discNode != nullptr) classes.push_back(alpha->discNode->classNode);
+}
+
+}  // namespace
 
 void QelJoinMem::bindNode(QelJoinNode* join) {
   QelLeftMem::bindNode(join);
@@ -34,6 +58,62 @@ void QelJoinMem::bindNode(QelJoinNode* join) {
         context->ruleMems[static_cast<QelRuleNode*>(cell->item)->index];
   }
   disableRuleMems[i] = nullptr;
+  delete keys;
+  keys = nullptr;
+  if (join->isKeyed() && rightMem != nullptr) {
+    keys = new QelJoinKeys();
+    keys->tracksStale = join->patternType != QelPatternPlain;
+    collectChainClasses(join->left, keys->chainClasses);
+    for (int c = 0; c < context->classMemCount; ++c) {
+      QelClassMem* mem = context->classMems[c];
+      if (keys->inChain(mem->classNode)) mem->keyedJoinMems.append(this);
+    }
+  }
+}
+
+void QelJoinMem::rekeyParentsOf(const QelInfo* record) {
+  for (QelPartial* parent = leftMem->partials; parent;
+       parent = parent->nextInMemory) {
+    bool holds = false;
+    for (const QelPartial* p = parent; p != nullptr && !holds; p = p->parent) {
+      holds = p->record == record;
+    }
+    if (!holds) continue;
+    QelKeyEntry* entry = keys->left.find(parent);
+    if (entry == nullptr) continue;
+    void* key = leftKeyOf(parent);
+    if (key == entry->key) continue;
+    keys->left.rekey(entry, key);
+    if (keys->tracksStale && !keys->stale.contains(parent)) {
+      keys->stale.insert(parent);
+    }
+  }
+}
+
+void QelJoinMem::keyParent(QelPartial* parent, int mode) {
+  void* key = leftKeyOf(parent);
+  QelKeyEntry* entry = mode == 0 ? nullptr : keys->left.find(parent);
+  if (entry == nullptr) {
+    keys->left.add(parent, key);
+  } else {
+    keys->left.rekey(entry, key);
+  }
+}
+
+void QelJoinMem::recordEntered(QelInfo* record) {
+  keys->right.add(record, rightKeyOf(record));
+}
+
+void QelJoinMem::recordLeft(QelInfo* record) { keys->right.remove(record); }
+
+void QelJoinMem::rekeyRecord(QelInfo* record) {
+  QelKeyEntry* entry = keys->right.find(record);
+  if (entry != nullptr) keys->right.rekey(entry, rightKeyOf(record));
+}
+
+bool QelJoinMem::keyedRightUpdate(const QelInfo* record) const {
+  return record->classMem == nullptr ||
+         !keys->inChain(record->classMem->classNode);
 }
 
 QelOrderedSet& QelJoinMem::rightInput() const {
@@ -100,7 +180,18 @@ void QelJoinMemPlain::rematch(QelPartial* parent, QelInfo* record,
 }
 
 void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
+  if (keys != nullptr) keyParent(parent, mode);
   if (mode == 0) {
+    if (keys != nullptr) {
+      QelKeyEntry* entry = keys->right.newest(leftKeyOf(parent));
+      while (entry != nullptr) {
+        QelKeyEntry* older = entry->older;
+        QelInfo* record = static_cast<QelInfo*>(entry->item);
+        if (test(record, parent)) makeChild(parent, record, depth);
+        entry = older;
+      }
+      return;
+    }
     QelSetWalker walker(rightInput());
     while (void* key = walker.next()) {
       QelInfo* record = static_cast<QelInfo*>(key);
@@ -120,20 +211,44 @@ void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
   rematchLeft(parent, depth, mode);
 }
 
+// The records a left re-match visits: every record of the right input, or,
+// keyed, those of the parent's key and those of its existing children
+// (which may sit under other keys), in full-walk order.
 void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
-  QelSetWalker children(*parent->childSet(this));
-  while (void* key = children.next()) {
+  QelOrderedSet* children = parent->childSet(this);
+  std::vector<QelKeyEntry*> keyed;
+  if (keys != nullptr) {
+    for (QelKeyEntry* e = keys->right.newest(keys->left.find(parent)->key); e;
+         e = e->older) {
+      keyed.push_back(e);
+    }
+  }
+  QelSetWalker childWalker(*children);
+  while (void* key = childWalker.next()) {
     QelPartial* child = static_cast<QelPartial*>(key);
     child->record->mark = child;
+    if (keys == nullptr) continue;
+    QelKeyEntry* entry = keys->right.find(child->record);
+    if (entry != nullptr) keyed.push_back(entry);
   }
   // Every mark is read and cleared before anything is propagated.
   std::vector<QelMatchPair> pairs;
-  pairs.reserve(rightInput().count);
-  QelSetWalker walker(rightInput());
-  while (void* key = walker.next()) {
-    QelInfo* record = static_cast<QelInfo*>(key);
-    pairs.push_back(QelMatchPair{record, record->mark});
-    record->mark = nullptr;
+  if (keys != nullptr) {
+    QelMergeByAge(keyed);
+    pairs.reserve(keyed.size());
+    for (QelKeyEntry* entry : keyed) {
+      QelInfo* record = static_cast<QelInfo*>(entry->item);
+      pairs.push_back(QelMatchPair{record, record->mark});
+      record->mark = nullptr;
+    }
+  } else {
+    pairs.reserve(rightInput().count);
+    QelSetWalker walker(rightInput());
+    while (void* key = walker.next()) {
+      QelInfo* record = static_cast<QelInfo*>(key);
+      pairs.push_back(QelMatchPair{record, record->mark});
+      record->mark = nullptr;
+    }
   }
   for (const QelMatchPair& pair : pairs) {
     rematch(parent, static_cast<QelInfo*>(pair.first), pair.second, depth,
@@ -144,6 +259,16 @@ void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
 void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
   if (mode == 0) {
     const bool always = independent(0);
+    if (keys != nullptr && !always) {
+      QelKeyEntry* entry = keys->left.newest(rightKeyOf(record));
+      while (entry != nullptr) {
+        QelKeyEntry* older = entry->older;
+        QelPartial* parent = static_cast<QelPartial*>(entry->item);
+        if (test(record, parent)) makeChild(parent, record, depth);
+        entry = older;
+      }
+      return;
+    }
     QelPartial* parent = leftMem->partials;
     while (parent != nullptr) {
       QelPartial* next = parent->nextInMemory;
@@ -165,15 +290,38 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
   rematchRight(record, mode);
 }
 
+// The parents a right re-match visits: every parent, or, keyed, those of
+// the record's key and those of its existing children, in full-walk order.
 void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
+  const bool byKey = keys != nullptr && keyedRightUpdate(record);
+  std::vector<QelKeyEntry*> keyed;
+  if (byKey) {
+    for (QelKeyEntry* e = keys->left.newest(keys->right.find(record)->key); e;
+         e = e->older) {
+      keyed.push_back(e);
+    }
+  }
   for (QelPartial* child = partials; child; child = child->nextInMemory) {
-    if (child->record == record) child->parent->mark = child;
+    if (child->record != record) continue;
+    child->parent->mark = child;
+    if (!byKey) continue;
+    QelKeyEntry* entry = keys->left.find(child->parent);
+    if (entry != nullptr) keyed.push_back(entry);
   }
   std::vector<QelMatchPair> pairs;
-  for (QelPartial* parent = leftMem->partials; parent;
-       parent = parent->nextInMemory) {
-    pairs.push_back(QelMatchPair{parent, parent->mark});
-    parent->mark = nullptr;
+  if (byKey) {
+    QelMergeByAge(keyed);
+    for (QelKeyEntry* entry : keyed) {
+      QelPartial* parent = static_cast<QelPartial*>(entry->item);
+      pairs.push_back(QelMatchPair{parent, parent->mark});
+      parent->mark = nullptr;
+    }
+  } else {
+    for (QelPartial* parent = leftMem->partials; parent;
+         parent = parent->nextInMemory) {
+      pairs.push_back(QelMatchPair{parent, parent->mark});
+      parent->mark = nullptr;
+    }
   }
   for (const QelMatchPair& pair : pairs) {
     rematch(static_cast<QelPartial*>(pair.first), record, pair.second, 0, mode);
@@ -190,6 +338,7 @@ void QelJoinMemPlain::rightRetract(QelInfo* record) {
 }
 
 void QelJoinMemPlain::leftRetract(QelPartial* parent) {
+  if (keys != nullptr) keys->left.remove(parent);
   QelOrderedSet* children = parent->findChildSet(this);
   if (children == nullptr) return;
   QelSetWalker walker(*children);
@@ -215,7 +364,13 @@ void QelJoinMemPlain::expireChildren(QelPartial* parent) {
   }
 }
 
-void QelJoinMemPlain::clear() { clearPartials(); }
+void QelJoinMemPlain::clear() {
+  clearPartials();
+  if (keys != nullptr) {
+    keys->left.clear();
+    keys->right.clear();
+  }
+}
 
 void QelJoinMemPlain::populate() {
   QelSetWalker walker(rightInput());
@@ -227,12 +382,44 @@ void QelJoinMemPlain::populate() {
 // ---------------------------------------------------------------- right
 
 QelRightMem::QelRightMem(QelContext* owner)
-    : QelNodeMem(owner), node(nullptr), discMem(nullptr) {}
+    : QelNodeMem(owner),
+      node(nullptr),
+      discMem(nullptr),
+      keyedCount(0),
+      keyedSuccessors(nullptr) {}
 
+QelRightMem::~QelRightMem() { delete[] keyedSuccessors; }
+
+// Join memories are bound before right memories, so their keys exist.
 void QelRightMem::bindNode(QelRightNode* right) {
   node = right;
   discMem = context->discMems[right->discNode->index];
   bindSuccessors(right->successors);
+  delete[] keyedSuccessors;
+  keyedSuccessors = new QelJoinMem*[successorCount + 1];
+  keyedCount = 0;
+  for (QelJoinMem** join = successors; *join != nullptr; ++join) {
+    if ((*join)->keys != nullptr) keyedSuccessors[keyedCount++] = *join;
+  }
+  keyedSuccessors[keyedCount] = nullptr;
+}
+
+void QelRightMem::recordEntered(QelInfo* record) {
+  for (QelJoinMem** join = keyedSuccessors; *join != nullptr; ++join) {
+    (*join)->recordEntered(record);
+  }
+}
+
+void QelRightMem::recordLeft(QelInfo* record) {
+  for (QelJoinMem** join = keyedSuccessors; *join != nullptr; ++join) {
+    (*join)->recordLeft(record);
+  }
+}
+
+void QelRightMem::rekeyRecord(QelInfo* record) {
+  for (QelJoinMem** join = keyedSuccessors; *join != nullptr; ++join) {
+    (*join)->rekeyRecord(record);
+  }
 }
 
 void QelRightMem::retractSuccessors(QelInfo* record) {

@@ -16,6 +16,8 @@
 #include "join/node_mem.h"
 
 class QelDiscMem;
+class QelJoinKeys;
+struct QelKeyEntry;
 
 class QelJoinMem : public QelLeftMem {
  public:
@@ -23,6 +25,7 @@ class QelJoinMem : public QelLeftMem {
   QelRightMem* rightMem;  // null for joins without an object input
   QelRuleMem** disableRuleMems;  // null-terminated; owned array
   int disableRuleMemCount;
+  QelJoinKeys* keys;  // key indexes of a keyed join; null otherwise
 
   explicit QelJoinMem(QelContext* context);
   ~QelJoinMem() override;
@@ -60,6 +63,29 @@ class QelJoinMem : public QelLeftMem {
   }
   // Tells every successor to expire what it derived from `partial`.
   void expireSuccessors(QelPartial* partial);
+
+  // Keyed joins: the keys of a parent and of a right record.
+  void* leftKeyOf(QelPartial* parent) const {
+    return (context->*joinNode()->leftKey)(parent);
+  }
+  void* rightKeyOf(QelInfo* record) const {
+    return (context->*joinNode()->rightKey)(record);
+  }
+  // A parent enters (mode 0) or is told of a change (mode 1, 2): its left
+  // key is (re)computed before anything walks by key.
+  void keyParent(QelPartial* parent, int mode);
+  // Right records enter and leave the index when they enter and leave the
+  // right input, and are re-keyed when their object is updated.
+  void recordEntered(QelInfo* record);
+  void recordLeft(QelInfo* record);
+  void rekeyRecord(QelInfo* record);
+  // The object of `record` changed: parents whose tuple holds it get their
+  // left key computed again.
+  void rekeyParentsOf(const QelInfo* record);
+  // Whether a right update of `record` can be matched by key. An object
+  // that may also sit in parents' tuples can move parents between keys
+  // before they are told, so its update walks every parent.
+  bool keyedRightUpdate(const QelInfo* record) const;
 };
 
 // One (first, second) pair of a re-match: the whole list is built before
@@ -97,12 +123,20 @@ class QelRightMem : public QelNodeMem {
  public:
   QelRightNode* node;
   QelDiscMem* discMem;
+  // The keyed joins among the successors, which index the right input.
+  int keyedCount;
+  QelJoinMem** keyedSuccessors;  // null-terminated; owned array
 
   explicit QelRightMem(QelContext* context);
+  ~QelRightMem() override;
 
   void bindNode(QelRightNode* node);
   void retractSuccessors(QelInfo* record);
   void activateSuccessors(QelInfo* record, int mode);
+  // A record entered or left `matches`, or its object changed.
+  void recordEntered(QelInfo* record);
+  void recordLeft(QelInfo* record);
+  void rekeyRecord(QelInfo* record);
 };
 
 #endif  // QEL_JOIN_JOIN_MEM_H

@@ -1,5 +1,6 @@
 #include "memory/class_mem.h"
 
+#include "join/join_mem.h"
 #include "memory/disc_mem.h"
 
 QelClassMem::QelClassMem(QelContext* owner)
@@ -51,6 +52,14 @@ void QelClassMem::activateDiscs(QelInfo* record, int mode) {
   }
 }
 
+void QelClassMem::rekeyDiscs(QelInfo* record) {
+  for (const QelClassMem* mem = this; mem != nullptr; mem = mem->superMem()) {
+    for (QelDiscMem** disc = mem->discMems; *disc != nullptr; ++disc) {
+      (*disc)->rekeyRecord(record);
+    }
+  }
+}
+
 void QelClassMem::deactivateDiscs(QelInfo* record) {
   for (const QelClassMem* mem = this; mem != nullptr; mem = mem->superMem()) {
     for (QelDiscMem** disc = mem->discMems; *disc != nullptr; ++disc) {
@@ -85,6 +94,10 @@ void QelClassMem::removeObject(QelInfo* record, unsigned char deleteObject) {
 
 void QelClassMem::modifyObject(QelInfo* record, int mode) {
   context->notifyBeginUpdate(record);
+  rekeyDiscs(record);
+  for (QelListCell* cell = keyedJoinMems.head; cell; cell = cell->next) {
+    static_cast<QelJoinMem*>(cell->item)->rekeyParentsOf(record);
+  }
   activateDiscs(record, mode);
   context->notifyEndUpdate(record);
 }

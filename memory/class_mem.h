@@ -18,6 +18,9 @@ class QelClassMem {
   int discCount;
   QelDiscMem** discMems;  // own class's discrimination memories; owned
   QelOrderedSet infos;    // QelInfo* of objects of exactly this class
+  // Keyed join memories whose parents may hold objects of this class: an
+  // update re-keys those parents before it propagates.
+  QelList keyedJoinMems;
 
   explicit QelClassMem(QelContext* context);
   // Frees the arrays and set nodes; records are freed by their operations.
@@ -45,6 +48,7 @@ class QelClassMem {
   void callDoRetract(void* object);
   void activateDiscs(QelInfo* record, int mode);
   void deactivateDiscs(QelInfo* record);
+  void rekeyDiscs(QelInfo* record);
   void forgetRecord(QelInfo* record, unsigned char deleteObject);
 };
 

@@ -36,9 +36,20 @@ void QelDiscMem::activate(QelInfo* record, int mode) {
   // An object passing for the first time is new to every successor.
   if (mode > 0 && !matches.contains(record)) mode = 0;
   if (rightMem != nullptr) rightMem->activateSuccessors(record, mode);
-  if (mode == 0) matches.insert(record);
+  if (mode == 0) {
+    matches.insert(record);
+    if (rightMem != nullptr && rightMem->keyedCount != 0) {
+      rightMem->recordEntered(record);
+    }
+  }
   for (QelListCell* cell = alphaMems.head; cell; cell = cell->next) {
     static_cast<QelAlphaMem*>(cell->item)->insert(record, mode);
+  }
+}
+
+void QelDiscMem::rekeyRecord(QelInfo* record) {
+  if (rightMem != nullptr && rightMem->keyedCount != 0) {
+    rightMem->rekeyRecord(record);
   }
 }
 
@@ -46,6 +57,9 @@ void QelDiscMem::deactivate(QelInfo* record) {
   if (!matches.contains(record)) return;
   if (rightMem != nullptr) rightMem->retractSuccessors(record);
   matches.remove(record);
+  if (rightMem != nullptr && rightMem->keyedCount != 0) {
+    rightMem->recordLeft(record);
+  }
   for (QelListCell* cell = alphaMems.head; cell; cell = cell->next) {
     static_cast<QelAlphaMem*>(cell->item)->retract(record);
   }

@@ -25,6 +25,9 @@ class QelDiscMem {
   // A record leaves working memory: the right memory hears of it while it
   // is still in `matches`.
   void deactivate(QelInfo* record);
+  // The record's object changed: keyed joins re-key it before anything
+  // walks their indexes.
+  void rekeyRecord(QelInfo* record);
 };
 
 #endif  // QEL_MEMORY_DISC_MEM_H

@@ -211,6 +211,13 @@ void QelNetwork::initJoin(void* joinNode, int leftIsJoin, int leftIndex,
   static_cast<QelJoinNode*>(joinNode)->collectTest = collect;
 }
 
+void QelNetwork::initJoinKeys(void* joinNode, QelKeyFunction leftKey,
+                              QelRecordKeyFunction rightKey) {
+  QelJoinNode* join = static_cast<QelJoinNode*>(joinNode);
+  join->leftKey = leftKey;
+  join->rightKey = rightKey;
+}
+
 int QelNetwork::internalConstantCount() const {
   int n = 0;
   for (QelListCell* cell = constants.head; cell != nullptr; cell = cell->next) {

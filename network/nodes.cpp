@@ -55,7 +55,9 @@ QelJoinNode::QelJoinNode(QelNetwork* network, int index)
       collectTest(nullptr),
       keyFunction(nullptr),
       waitTimeFunction(nullptr),
-      independenceMask(-1) {}
+      independenceMask(-1),
+      leftKey(nullptr),
+      rightKey(nullptr) {}
 
 QelJoinNode::~QelJoinNode() {
   watchdogRules.clear();
@@ -85,6 +87,12 @@ void* QelJoinNode::key(QelContext* context, QelPartial* partial) {
 
 int QelJoinNode::waitTime(QelContext* context, QelPartial* partial) {
   return (context->*waitTimeFunction)(partial);
+}
+
+bool QelJoinNode::isKeyed() const {
+  if (leftKey == nullptr || rightKey == nullptr) return false;
+  return patternType == QelPatternPlain ||
+         (patternType >= QelPatternExists && patternType <= QelPatternCollect);
 }
 
 QelDiscNode::QelDiscNode(int index)

@@ -37,6 +37,11 @@ std::array<QelKeyFunction, kSlots> keyTable(std::index_sequence<I...>) {
   return {static_cast<QelKeyFunction>(&TestContext::keyT<I>)...};
 }
 template <std::size_t... I>
+std::array<QelRecordKeyFunction, kSlots> recordKeyTable(
+    std::index_sequence<I...>) {
+  return {static_cast<QelRecordKeyFunction>(&TestContext::recordKeyT<I>)...};
+}
+template <std::size_t... I>
 std::array<QelWaitTimeFunction, kSlots> waitTable(std::index_sequence<I...>) {
   return {static_cast<QelWaitTimeFunction>(&TestContext::waitT<I>)...};
 }
@@ -96,6 +101,10 @@ QelJoinCollectTest TestContext::joinCollect(int i) {
 }
 QelKeyFunction TestContext::key(int i) {
   static const auto table = keyTable(Slots{});
+  return table[i];
+}
+QelRecordKeyFunction TestContext::recordKey(int i) {
+  static const auto table = recordKeyTable(Slots{});
   return table[i];
 }
 QelWaitTimeFunction TestContext::wait(int i) {

@@ -54,6 +54,7 @@ class TestContext : public QelContext {
   std::array<std::function<bool(QelPartial*, QelOrderedSet*)>, kSlots>
       joinCollectFns;
   std::array<std::function<void*(QelPartial*)>, kSlots> keyFns;
+  std::array<std::function<void*(QelInfo*)>, kSlots> recordKeyFns;
   std::array<std::function<int(QelPartial*)>, kSlots> waitFns;
   std::array<std::function<int(QelPartial*)>, kSlots> prioFns;
   std::array<std::function<void(QelPartial*)>, kSlots> actionFns;
@@ -73,6 +74,7 @@ class TestContext : public QelContext {
   static QelJoinCountTest joinCount(int i);
   static QelJoinCollectTest joinCollect(int i);
   static QelKeyFunction key(int i);
+  static QelRecordKeyFunction recordKey(int i);
   static QelWaitTimeFunction wait(int i);
   static QelPriorityFunction prio(int i);
   static QelActionFunction action(int i);
@@ -128,6 +130,10 @@ class TestContext : public QelContext {
   template <int I>
   void* keyT(QelPartial* p) {
     return keyFns[I](p);
+  }
+  template <int I>
+  void* recordKeyT(QelInfo* info) {
+    return recordKeyFns[I](info);
   }
   template <int I>
   int waitT(QelPartial* p) {
