@@ -4,6 +4,7 @@ set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
+command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq
