@@ -125,8 +125,10 @@ void QelAlphaMemCollect::clear() {
 
 // ---------------------------------------------------------------- packet
 
+// A packet pattern that no packet registered never holds.
 void QelAlphaMemPacket::insert(QelInfo*, int) {
-  const bool holds = packetMem->meets(alphaNode()->packetState);
+  const bool holds =
+      packetMem != nullptr && packetMem->meets(alphaNode()->packetState);
   if (holds && partials == nullptr) {
     raiseToken(nullptr);
   } else if (!holds && partials != nullptr) {

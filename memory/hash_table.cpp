@@ -9,10 +9,30 @@ unsigned foldPointer(const void* key) {
   return (k >> 16) ^ (k & 0xFFFFu);
 }
 
-QelHashBucket* newBuckets(int n) {
-  QelHashBucket* buckets = new QelHashBucket[n];
-  for (int i = 0; i < n; ++i) buckets[i] = QelHashBucket{0, nullptr};
+template <typename Bucket>
+Bucket* newBucketArray(int n) {
+  Bucket* buckets = new Bucket[n];
+  for (int i = 0; i < n; ++i) buckets[i] = Bucket{0, nullptr};
   return buckets;
+}
+
+QelHashBucket* newBuckets(int n) { return newBucketArray<QelHashBucket>(n); }
+
+// Moves every node, old bucket by old bucket and each chain from its head,
+// to the head of its new bucket's chain. Nodes are not reallocated.
+template <typename Bucket, typename IndexOf>
+void relinkChains(Bucket* old, int oldCount, Bucket* fresh, IndexOf indexOf) {
+  for (int i = 0; i < oldCount; ++i) {
+    auto* node = old[i].chain;
+    while (node != nullptr) {
+      auto* next = node->nextInBucket;
+      Bucket& bucket = fresh[indexOf(node->key)];
+      node->nextInBucket = bucket.chain;
+      bucket.chain = node;
+      ++bucket.nodeCount;
+      node = next;
+    }
+  }
 }
 
 // Growth after an insertion into a chain that now has `chainLength` nodes.
@@ -120,17 +140,8 @@ void QelHashTable::rehash(int newCount) {
   const int oldCount = bucketCount;
   bucketCount = newCount;
   buckets = newBuckets(newCount);
-  for (int i = 0; i < oldCount; ++i) {
-    QelHashNode* node = old[i].chain;
-    while (node != nullptr) {
-      QelHashNode* next = node->nextInBucket;
-      QelHashBucket& bucket = buckets[hash(node->key)];
-      node->nextInBucket = bucket.chain;
-      bucket.chain = node;
-      ++bucket.nodeCount;
-      node = next;
-    }
-  }
+  relinkChains(old, oldCount, buckets,
+               [this](const void* key) { return hash(key); });
   delete[] old;
 }
 
@@ -138,11 +149,7 @@ void QelHashTable::rehash(int newCount) {
 
 namespace {
 
-QelSetBucket* newSetBuckets(int n) {
-  QelSetBucket* buckets = new QelSetBucket[n];
-  for (int i = 0; i < n; ++i) buckets[i] = QelSetBucket{0, nullptr};
-  return buckets;
-}
+QelSetBucket* newSetBuckets(int n) { return newBucketArray<QelSetBucket>(n); }
 
 void freeSetNodes(QelSetNode* node) {
   while (node != nullptr) {
@@ -223,21 +230,13 @@ void QelOrderedSet::clear() {
   count = 0;
 }
 
+// The order list is untouched, so walks survive every resize.
 void QelOrderedSet::rehash(int newCount) {
   QelSetBucket* old = buckets;
   const int oldCount = bucketCount;
   bucketCount = newCount;
   buckets = newSetBuckets(newCount);
-  for (int i = 0; i < oldCount; ++i) {
-    QelSetNode* node = old[i].chain;
-    while (node != nullptr) {
-      QelSetNode* next = node->nextInBucket;
-      QelSetBucket& bucket = buckets[bucketOf(node->key)];
-      node->nextInBucket = bucket.chain;
-      bucket.chain = node;
-      ++bucket.nodeCount;
-      node = next;
-    }
-  }
+  relinkChains(old, oldCount, buckets,
+               [this](const void* key) { return bucketOf(key); });
   delete[] old;
 }
