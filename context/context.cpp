@@ -73,8 +73,9 @@ QelJoinMem* newJoinMem(int patternType, QelContext* context) {
 
 char* copyString(const char* text) {
   if (text == nullptr) return nullptr;
-  char* copy = new char[std::strlen(text) + 1];
-  std::strcpy(copy, text);
+  const std::size_t size = std::strlen(text) + 1;
+  char* copy = new char[size];
+  std::memcpy(copy, text, size);
   return copy;
 }
 

@@ -23,7 +23,7 @@ QelValueType::QelValueType(const char* typeName)
       word2(0),
       word3(0),
       table(nullptr) {
-  std::strcpy(name, typeName);
+  std::memcpy(name, typeName, std::strlen(typeName) + 1);
 }
 
 QelValueType::~QelValueType() {
