@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -206,8 +208,9 @@ TYPED_TEST(HashContainer, GrowthSequenceUpTo9239AndNoFurther) {
 TYPED_TEST(HashContainer, NoGrowthAtMaximumEvenForLongChains) {
   this->t.rehash(9239);
   for (int i = 1; i <= 3 * 9239 + 40; ++i) this->t.insert(spreadKey(i));
-  // A long chain in bucket 0 with a load above 2.
-  for (int i = 1; i <= 20; ++i) this->t.insert(9239u * 7 * i);
+  // Keys whose two halves are equal fold to 0: a long chain in bucket 0
+  // while the load is above 2.
+  for (uintptr_t x = 1; x <= 20; ++x) this->t.insert((x << 16) | x);
   EXPECT_EQ(this->t.buckets(), 9239);
   EXPECT_TRUE(this->t.chainsConsistent());
 }
@@ -266,7 +269,6 @@ TYPED_TEST(HashContainer, RemovingAnAbsentKeyChangesNothing) {
 
   this->t.insert(collidingKey(1));
   this->t.insert(collidingKey(2));
-  // Same bucket as the two members in 29 buckets? Irrelevant: absent.
   EXPECT_FALSE(this->t.remove(collidingKey(3)));
   EXPECT_FALSE(this->t.remove(spreadKey(0)));
   EXPECT_EQ(this->t.count(), 2);
@@ -460,7 +462,7 @@ TEST(QelOrderedSet, WalkOrderSurvivesResizing) {
     set.insert(key(k));
     expected.insert(expected.begin(), key(k));
   }
-  ASSERT_EQ(set.bucketCount, 47);
+  ASSERT_GE(set.bucketCount, 47);
   EXPECT_EQ(walk(set), expected);
   set.rehash(17);
   EXPECT_EQ(walk(set), expected);
@@ -497,7 +499,7 @@ TEST(QelSetWalker, RestartAndDefault) {
   QelOrderedSet set;
   set.insert(key(1));
   QelSetWalker w(set);
-  // A walker started on an empty-then-filled set sees the current first.
+  // restart() starts again from the set's current newest member.
   set.insert(key(2));
   w.restart();
   EXPECT_EQ(w.next(), key(2));
