@@ -153,14 +153,24 @@ int QelAgenda::fire(QelInstance* instance) {
 }
 
 // An instance dropped unfired by a stopped fireAllRules still leaves its
-// packet's pending count and gives back its partial reference, so that the
-// packet can block again and partials below a wait can go.
+// packet's pending count and gives back its partial reference, as firing
+// would, so that the packet can block again and partials below a wait can
+// go. What a re-evaluation adds meanwhile is discarded by the same loop.
+// Like firing, it marks the partial so that a deletion during the packet
+// re-evaluation clears instance->partial instead of leaving it dangling.
 void QelAgenda::discard(QelInstance* instance) {
   QelRuleMem* ruleMem = instance->action->ruleMem;
-  if (ruleMem->packetMem != nullptr) ruleMem->packetMem->instanceRemoved();
+  QelRefCountedPartial* partial = nullptr;
   if (ruleMem->ruleNode->waitDepth > 0) {
-    static_cast<QelRefCountedPartial*>(instance->partial)->release();
+    partial = static_cast<QelRefCountedPartial*>(instance->partial);
+    partial->firingInstance = instance;
   }
+  if (ruleMem->packetMem != nullptr) ruleMem->packetMem->instanceRemoved();
+  if (partial != nullptr && instance->partial != nullptr) {
+    partial->firingInstance = nullptr;
+    partial->release();
+  }
+  delete instance;
 }
 
 int QelAgenda::fireRule() {
@@ -189,9 +199,7 @@ int QelAgenda::fireAllRules() {
   for (;;) {
     context->checkBeginCycle();
     if (first == nullptr) return result + 1;
-    QelInstance* instance = popFirst();
-    discard(instance);
-    delete instance;
+    discard(popFirst());
   }
 }
 

@@ -31,7 +31,7 @@ class QelAlphaMemPacket;
 
 // A rule action ready to fire on one partial match. Owned by the agenda
 // while it is listed; also listed in its partial's `instances`.
-class QelInstance {
+class QEL_EXPORT QelInstance {
  public:
   QelRuleAction* action;
   int priority;  // higher fires first
@@ -65,7 +65,7 @@ class QelRuleAction {
 };
 
 // The per-context state of one rule.
-class QelRuleMem {
+class QEL_EXPORT QelRuleMem {
  public:
   QelRuleNode* ruleNode;
   QelContext* context;

@@ -41,7 +41,7 @@ class QelInfo {
   void dropAllSupports();
 };
 
-class QelPartial {
+class QEL_EXPORT QelPartial {
  public:
   QelInfo* record;      // object this partial adds; null for tokens
   QelPartial* parent;   // the partial this one extends; null at the head
@@ -74,7 +74,7 @@ class QelPartial {
                                       int recency);
 
   // Follows `parent` n times; n <= 0 gives this partial. Not bounds-checked.
-  QEL_EXPORT QelPartial* tailn(int n) const;
+  QelPartial* tailn(int n) const;
 
   bool supports(const QelInfo* record) const;
   // Takes the `supported` list off, then ends each support, newest first.
@@ -91,7 +91,7 @@ class QelPartial {
 
 // A partial whose deletion waits until no reference to it remains. Every
 // partial at or after a wait join is of this kind.
-class QelRefCountedPartial : public QelPartial {
+class QEL_EXPORT QelRefCountedPartial : public QelPartial {
  public:
   unsigned char removed;  // removed by its memory while still referenced
   int refCount;           // children made by extend() and instances
@@ -122,7 +122,7 @@ struct QelWatchdogEntry {
 };
 
 // The partial a wait join makes: a deadline and the watchdogs waiting on it.
-class QelWaitPartial : public QelRefCountedPartial {
+class QEL_EXPORT QelWaitPartial : public QelRefCountedPartial {
  public:
   int deadline;
   QelList watchdogs;  // QelWatchdogEntry*, newest first, owned

@@ -20,6 +20,7 @@
 
 #include "join/join_mem.h"
 #include "memory/alpha_mem.h"
+#include "memory/class_mem.h"
 #include "support/harness.h"
 
 namespace qeltest {
@@ -63,6 +64,14 @@ inline std::vector<std::string> tuples(const QelLeftMem* mem) {
     out.push_back(tupleOf(p));
   }
   return out;
+}
+
+// The partial of a left memory that prints as `tuple`, or null.
+inline QelPartial* partialOf(const QelLeftMem* mem, const std::string& tuple) {
+  for (QelPartial* p = mem->partials; p != nullptr; p = p->nextInMemory) {
+    if (tupleOf(p) == tuple) return p;
+  }
+  return nullptr;
 }
 
 inline std::vector<std::string> sorted(std::vector<std::string> v) {
