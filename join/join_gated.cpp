@@ -176,7 +176,8 @@ QelJoinMemWait::QelJoinMemWait(QelContext* owner)
       pendingHead(nullptr),
       pendingTail(nullptr),
       watchdogRuleMems(nullptr),
-      watchdogRuleMemCount(0) {
+      watchdogRuleMemCount(0),
+      firing_(nullptr) {
   owner->agenda->waitJoinMems.append(this);
 }
 
@@ -260,28 +261,36 @@ void QelJoinMemWait::rearmWatchdogs(QelWaitPartial* wait) {
 
 // Fires the watchdog actions of the rules whose watchdog is still enabled
 // (every watchdog rule when the wait was never armed) and consumes the
-// entries.
-void QelJoinMemWait::fireWatchdogs(QelWaitPartial* wait, int mode) {
+// entries. A watchdog instance of a packet's rule can change the packet's
+// state, and the re-evaluation can retract the wait's parent and with it
+// the wait: then no further action is fired on it, and false is returned.
+bool QelJoinMemWait::fireWatchdogs(QelWaitPartial* wait, int mode) {
+  Firing frame{wait->parent, false, firing_};
+  firing_ = &frame;
   if (wait->watchdogs.isEmpty()) {
     for (QelRuleMem** rule = watchdogRuleMems; *rule != nullptr; ++rule) {
+      if (frame.parentGone) break;
       if ((*rule)->watchdogAction != nullptr) {
         (*rule)->watchdogAction->addMatch(wait, mode);
       }
     }
-    return;
-  }
-  QelListCell* cell = wait->watchdogs.head;
-  wait->watchdogs.head = nullptr;
-  while (cell != nullptr) {
-    QelListCell* next = cell->next;
-    QelWatchdogEntry* entry = static_cast<QelWatchdogEntry*>(cell->item);
-    if (!entry->disabled && entry->ruleMem->watchdogAction != nullptr) {
-      entry->ruleMem->watchdogAction->addMatch(wait, mode);
+  } else {
+    QelListCell* cell = wait->watchdogs.head;
+    wait->watchdogs.head = nullptr;
+    while (cell != nullptr) {
+      QelListCell* next = cell->next;
+      QelWatchdogEntry* entry = static_cast<QelWatchdogEntry*>(cell->item);
+      if (!frame.parentGone && !entry->disabled &&
+          entry->ruleMem->watchdogAction != nullptr) {
+        entry->ruleMem->watchdogAction->addMatch(wait, mode);
+      }
+      delete entry;
+      delete cell;
+      cell = next;
     }
-    delete entry;
-    delete cell;
-    cell = next;
   }
+  firing_ = frame.outer;
+  return !frame.parentGone;
 }
 
 void QelJoinMemWait::leftActivate(QelPartial* parent, int depth, int mode) {
@@ -297,7 +306,13 @@ void QelJoinMemWait::leftActivate(QelPartial* parent, int depth, int mode) {
     emit(wait, depth + 1, 0);
   } else {
     // Already due: every watchdog rule fires; nothing is passed on.
-    fireWatchdogs(wait, 1);
+    if (!fireWatchdogs(wait, 1)) {
+      // The parent went while the watchdogs fired; the wait never joined
+      // this memory.
+      context->agenda->removeInstancesOf(wait);
+      delete wait;
+      return;
+    }
     wait->markRemoved();
   }
   childTable.insert(parent, wait);
@@ -321,7 +336,7 @@ void QelJoinMemWait::leftUpdate(QelPartial* parent, int depth, int mode) {
     if (deadline > now) {
       rearmWatchdogs(wait);
     } else {
-      fireWatchdogs(wait, 0);
+      if (!fireWatchdogs(wait, 0)) return;
       dequeuePending(wait);
       wait->markRemoved();
       expireSuccessors(wait);
@@ -335,7 +350,8 @@ void QelJoinMemWait::rightActivate(QelInfo*, int, int) {
   const int now = context->time;
   while (pendingHead != nullptr && pendingHead->deadline <= now) {
     QelWaitPartial* wait = pendingHead;
-    fireWatchdogs(wait, 0);
+    // A wait whose parent went meanwhile has been dequeued and deleted.
+    if (!fireWatchdogs(wait, 0)) continue;
     context->notifyRemoveWatchdog(wait, wait, watchdogRuleMems);
     unlinkPending(wait);
     expireSuccessors(wait);
@@ -344,6 +360,9 @@ void QelJoinMemWait::rightActivate(QelInfo*, int, int) {
 }
 
 void QelJoinMemWait::leftRetract(QelPartial* parent) {
+  for (Firing* frame = firing_; frame != nullptr; frame = frame->outer) {
+    if (frame->parent == parent) frame->parentGone = true;
+  }
   QelWaitPartial* wait = static_cast<QelWaitPartial*>(childTable.find(parent));
   if (wait == nullptr) return;
   dequeuePending(wait);

@@ -78,13 +78,22 @@ class QelJoinMemWait : public QelJoinMem {
   void expireChildren(QelPartial*) override {}
   void dropChild(QelPartial*) override {}
 
-  void fireWatchdogs(QelWaitPartial* wait, int mode);
+  bool fireWatchdogs(QelWaitPartial* wait, int mode);
   void enqueuePending(QelWaitPartial* wait);
   void dequeuePending(QelWaitPartial* wait);
   void armWatchdogs(QelWaitPartial* wait);
   void rearmWatchdogs(QelWaitPartial* wait);
 
  private:
+  // The waits whose watchdogs are firing, innermost first, and whether
+  // their parent was retracted meanwhile.
+  struct Firing {
+    QelPartial* parent;
+    bool parentGone;
+    Firing* outer;
+  };
+  Firing* firing_;
+
   void unlinkPending(QelWaitPartial* wait);
   void leftUpdate(QelPartial* parent, int depth, int mode);
 };
