@@ -154,6 +154,14 @@ void QelJoinMemCounted::rightRetract(QelInfo* record) {
       for (QelKeyEntry* e = keys->left.newest(entry->key); e; e = e->older) {
         parents.push_back(e);
       }
+      // An update that makes the record leave has already rekeyed it; the
+      // sets that hold it are those of its key before the update.
+      if (entry->prevKey != entry->key) {
+        for (QelKeyEntry* e = keys->left.newest(entry->prevKey); e;
+             e = e->older) {
+          parents.push_back(e);
+        }
+      }
     }
     addStaleHolders(record, parents);
     QelMergeByAge(parents);
@@ -293,7 +301,13 @@ void QelJoinMemCollect::clear() {
   QelJoinMemCounted::clear();
 }
 
+// The records are freed only after the children are gone, so that the
+// cascade (removed instances, successors' retractions) still sees them.
 void QelJoinMemCollect::retractContents() {
-  freeCollectRecords();
+  std::vector<QelInfo*> records;
+  for (QelPartial* child = partials; child; child = child->nextInMemory) {
+    records.push_back(child->record);
+  }
   QelJoinMemCounted::retractContents();
+  for (QelInfo* record : records) delete record;
 }

@@ -25,7 +25,7 @@
 
 namespace qeltest {
 
-struct JoinSpec {
+struct JoinShape {
   QelPatternType type = QelPatternPlain;
   int independenceMask = 0;
   int noUpdateMask = 0;
@@ -33,8 +33,8 @@ struct JoinSpec {
   bool nullCollect = false;  // collect joins: GetQelNullJoinCollect()
 };
 
-struct ChainSpec {
-  JoinSpec joins[2];
+struct ChainShape {
+  JoinShape joins[2];
   int alphaNoUpdateMask = 0;
   bool priorityFunction = true;  // rule 0; else static priority 0
   bool ruleAtJ0 = false;         // rule 1 = A(x), B(y), static priority 0
@@ -91,8 +91,8 @@ class Chain {
   // "tuple+id" pairs whose test fails, per join; everything else passes.
   std::set<std::string> fail[2];
 
-  explicit Chain(const ChainSpec& spec = ChainSpec()) {
-    const int ruleCount = spec.ruleAtJ0 ? 2 : 1;
+  explicit Chain(const ChainShape& shape = ChainShape()) {
+    const int ruleCount = shape.ruleAtJ0 ? 2 : 1;
     net.init(0, 0, ruleCount, 3, 1, 2, 2);
     a = addClass(net, "A");
     b = addClass(net, "B");
@@ -101,10 +101,10 @@ class Chain {
     net.initDisc(discAt(net, 0), kA, -1, GetQelNullDisc());
     net.initDisc(discAt(net, 1), kB, 0, GetQelNullDisc());
     net.initDisc(discAt(net, 2), kC, 1, GetQelNullDisc());
-    net.addAlphaNode(discAt(net, 0), 0, spec.alphaNoUpdateMask,
+    net.addAlphaNode(discAt(net, 0), 0, shape.alphaNoUpdateMask,
                      QelPatternPlain);
     for (int j = 0; j < 2; ++j) {
-      const JoinSpec& js = spec.joins[j];
+      const JoinShape& js = shape.joins[j];
       const QelJoinTest test =
           js.nullTest ? GetQelNullJoin() : TestContext::join(j);
       const int leftIsJoin = j;  // J0 hangs on the alpha, J1 on J0
@@ -126,12 +126,12 @@ class Chain {
         joinAt(net, j)->countTest = TestContext::joinCount(j);
       }
     }
-    net.initRule(ruleAt(net, 0), -1, const_cast<char*>("abc"),
-                 spec.priorityFunction ? TestContext::prio(0)
-                                       : GetQelNullPrio(),
-                 0, 1, -1);
+    net.initRule(
+        ruleAt(net, 0), -1, const_cast<char*>("abc"),
+        shape.priorityFunction ? TestContext::prio(0) : GetQelNullPrio(), 0, 1,
+        -1);
     net.initAction(0, TestContext::action(0), 0, 1, 1);
-    if (spec.ruleAtJ0) {
+    if (shape.ruleAtJ0) {
       net.initRule(ruleAt(net, 1), -1, const_cast<char*>("ab"),
                    GetQelNullPrio(), 0, 0, -1);
       net.initAction(1, TestContext::action(1), 0, 1, 0);
