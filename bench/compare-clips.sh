@@ -1,0 +1,67 @@
+#!/bin/sh
+# Runs Miss Manners on the library example and on the peer engine for 16 to
+# 256 guests, checks every seating, and prints a table of rules fired,
+# median wall seconds and median peak resident memory.
+#
+# Usage: bench/compare-clips.sh [BINDIR] [RUNS] [SIZES]
+#   BINDIR  where qel_manners, qel_manners_generate and qel_manners_check
+#           were built (default build-m/examples/manners_alt)
+#   RUNS    runs per engine and size (default 5)
+#   SIZES   guest counts (default "16 32 64 128 256")
+# Needs /usr/bin/time and clips on the PATH.
+set -e
+here=$(cd "$(dirname "$0")" && pwd)
+bin=${1:-$here/../build-m/examples/manners_alt}
+runs=${2:-5}
+sizes=${3:-"16 32 64 128 256"}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# run NAME COMMAND...: runs once, appends "seconds kilobytes" to $work/NAME.
+run() {
+  name=$1
+  shift
+  start=$(date +%s.%N)
+  /usr/bin/time -v "$@" > "$work/out" 2> "$work/time"
+  end=$(date +%s.%N)
+  kb=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time")
+  echo "$(echo "$end - $start" | bc -l) $kb" >> "$work/$name"
+}
+# median FILE COLUMN
+median() {
+  sort -g -k"$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END {
+    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+printf '%6s %10s %10s %10s %10s %11s %11s %7s %9s\n' guests fired-qel \
+  fired-clips qel-s clips-s qel-KB clips-KB speedup unkeyed-s
+for n in $sizes; do
+  "$bin/qel_manners_generate" "$n" > "$work/data"
+  sh "$here/clips/to-facts.sh" "$work/data" > "$work/data.fct"
+  cat > "$work/run.bat" <<BAT
+(load "$here/clips/manners.clp")
+(reset)
+(load-facts "$work/data.fct")
+(watch statistics)
+(run)
+(exit)
+BAT
+  rm -f "$work/qel" "$work/clips" "$work/unkeyed"
+  i=0
+  while [ $i -lt "$runs" ]; do
+    run qel "$bin/qel_manners" "$work/data"
+    "$bin/qel_manners_check" "$work/data" "$work/out" > /dev/null
+    fq=$(sed -n 's/^rules fired //p' "$work/out")
+    run clips clips -f2 "$work/run.bat"
+    "$bin/qel_manners_check" "$work/data" "$work/out" > /dev/null
+    fc=$(sed -n 's/^\([0-9]*\) rules fired.*/\1/p' "$work/out")
+    run unkeyed "$bin/qel_manners" --unkeyed "$work/data"
+    "$bin/qel_manners_check" "$work/data" "$work/out" > /dev/null
+    i=$((i + 1))
+  done
+  tq=$(median "$work/qel" 1)
+  tc=$(median "$work/clips" 1)
+  printf '%6s %10s %10s %10.3f %10.3f %11s %11s %7.2f %9.3f\n' "$n" "$fq" "$fc" \
+    "$tq" "$tc" "$(median "$work/qel" 2)" "$(median "$work/clips" 2)" \
+    "$(echo "$tc / $tq" | bc -l)" "$(median "$work/unkeyed" 1)"
+done

@@ -1,0 +1,28 @@
+#!/bin/sh
+# Generates a data file, runs manners keyed and unkeyed, checks both
+# seatings and that the checker rejects broken ones.
+# Usage: run_test.sh GENERATE MANNERS CHECK N WORKDIR
+set -e
+gen=$1 manners=$2 check=$3 n=$4 dir=$5
+mkdir -p "$dir"
+"$gen" "$n" > "$dir/guests$n.dat"
+for mode in keyed unkeyed; do
+  flag=
+  [ "$mode" = unkeyed ] && flag=--unkeyed
+  "$manners" $flag "$dir/guests$n.dat" > "$dir/out$n.$mode"
+  grep -q '^rules fired [0-9]' "$dir/out$n.$mode"
+  "$check" "$dir/guests$n.dat" "$dir/out$n.$mode"
+done
+# Both networks must do the same work.
+[ "$(grep '^rules fired' "$dir/out$n.keyed")" = "$(grep '^rules fired' "$dir/out$n.unkeyed")" ]
+# The checker must reject broken seatings: the first two guests swapped
+# (seats 2 and 3 then hold the same sex) and a guest seated twice.
+out="$dir/out$n.keyed"
+first=$(awk '$1 == "seat" && $2 == 1 { print $3 }' "$out")
+second=$(awk '$1 == "seat" && $2 == 2 { print $3 }' "$out")
+awk -v a="$first" -v b="$second" '$1 == "seat" && $2 == 1 { $3 = b }
+  $1 == "seat" && $2 == 2 { $3 = a } { print }' "$out" > "$dir/swapped$n"
+if "$check" "$dir/guests$n.dat" "$dir/swapped$n" 2>/dev/null; then exit 1; fi
+awk -v a="$first" '$1 == "seat" && $2 == 3 { $3 = a } { print }' "$out" > "$dir/twice$n"
+if "$check" "$dir/guests$n.dat" "$dir/twice$n" 2>/dev/null; then exit 1; fi
+exit 0

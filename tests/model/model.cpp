@@ -1,0 +1,1293 @@
+// The library side of a model run (network, context, callbacks) and the
+// oracle that checks it.
+#include "model/model.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "join/node_mem.h"
+
+namespace qelmodel {
+
+namespace {
+
+bool isCounted(Kind k) {
+  return k == Kind::Exists || k == Kind::Not || k == Kind::Count ||
+         k == Kind::Collect;
+}
+bool addsObject(Kind k) { return k == Kind::Plain || k == Kind::ObjUnique; }
+bool bit(int mask, int d) { return ((mask >> d) & 1) != 0; }
+
+bool compare(int op, int x, int y) {
+  switch (op) {
+    case kEq: return x == y;
+    case kNe: return x != y;
+    case kLt: return x < y;
+    default: return x >= y;
+  }
+}
+
+constexpr int kNullPos = -1;     // tuple id of a null record
+constexpr int kCollectPos = -2;  // tuple id of a collect record
+
+}  // namespace
+
+struct MFact {
+  int id;
+  int s[kSlotCount];
+  int handle;
+  int cls;
+};
+
+class ModelContext : public QelContext {
+ public:
+  Model* model = nullptr;
+  const char* getRulesetName() const override { return "model"; }
+  void start(QelNetwork* net) { initialize(net); }
+  void retractAll() { qelRetractAll(); }
+  void reset() { resetMemory(); }
+
+  template <int I> unsigned char discT(QelInfo* r);
+  template <int I> unsigned char joinT(QelPartial* p, QelInfo* r);
+  template <int I> unsigned char alphaCountT(int n);
+  template <int I> unsigned char alphaCollectT(const QelOrderedSet* s);
+  template <int I> unsigned char joinCountT(QelPartial* p, int n);
+  template <int I> unsigned char joinCollectT(QelPartial* p, QelOrderedSet* s);
+  template <int I> void* keyT(QelPartial* p);
+  template <int I> void* leftKeyT(QelPartial* p);
+  template <int I> void* rightKeyT(QelInfo* r);
+  template <int I> int prioT(QelPartial* p);
+  template <int I> void actionT(QelPartial* p);
+};
+
+// Deletes facts for the library and tells the model the handle is empty.
+class ModelClassNode : public QelClassNode {
+ public:
+  ModelClassNode(QelNetwork* net, int index) : QelClassNode(net, index) {}
+  void deleteInstance(void* object) override;
+};
+
+// Stops fireAllRules at the firing the model asks for.
+class ModelActionNode : public QelActionNode {
+ public:
+  explicit ModelActionNode(QelRuleNode* rule) : QelActionNode(rule) {}
+  int execute(QelContext* context, QelPartial* partial) override;
+};
+
+class ModelNetwork : public QelNetwork {
+ public:
+  ModelNetwork() : QelNetwork(name_) {}
+  QelActionNode* newActionNode(QelRuleNode* rule) override {
+    return new ModelActionNode(rule);
+  }
+  std::vector<std::string> names;  // class, packet and rule names
+ private:
+  static char name_[];
+};
+char ModelNetwork::name_[] = "model";
+
+using Key = std::vector<int>;
+
+struct Handle {
+  MFact* f = nullptr;
+  bool inWM = false;
+};
+
+struct TupleInfo {
+  std::vector<int> sizes;  // collect positions: the size of the match set
+  int prio = 0;
+};
+using Matches = std::map<Key, TupleInfo>;
+
+struct OInst {
+  int prio = 0;
+  int rec = 0;
+  bool tainted = false;  // may stand out of order (see checkOrder)
+};
+
+class Model {
+ public:
+  Model(const NetSpec& spec, QelNetwork* net, bool checking);
+  ~Model();
+  std::string apply(const Operation& op);
+  size_t liveFacts() const { return byId_.size(); }
+  std::string agendaText();
+
+  // Callbacks.
+  bool discTest(int d, QelInfo* r) const {
+    return discPass(spec_.discs[d], fact(r));
+  }
+  bool joinTest(int j, QelPartial* p, QelInfo* r);
+  bool alphaCount(int a, int n) const;
+  bool joinCount(int j, int n) const;
+  void* key(int j, QelPartial* p);
+  void* leftKey(int j, QelPartial* p);
+  void* rightKey(int j, QelInfo* r);
+  int prio(int r, QelPartial* p);
+  void action(int r, QelPartial* p);
+  int afterAction();
+  void deleted(MFact* f);
+
+ private:
+  static const MFact* fact(QelInfo* r) {
+    return static_cast<const MFact*>(r->object);
+  }
+  bool isA(int cls, int base) const {
+    for (int c = cls; c >= 0; c = spec_.superOf[c]) {
+      if (c == base) return true;
+    }
+    return false;
+  }
+  bool discPass(const DiscSpec& d, const MFact* f) const {
+    if (!isA(f->cls, d.cls)) return false;
+    return d.nullTest || compare(d.op, f->s[d.slot], d.constant);
+  }
+  int value(const Operand& o, const MFact* const* facts,
+            const MFact* cand) const {
+    if (o.pos == -2) return o.constant;
+    const MFact* f = o.pos == -1 ? cand : facts[o.pos];
+    return f->s[o.slot];
+  }
+  bool terms(const PatternSpec& p, const MFact* const* facts,
+             const MFact* cand) const {
+    for (const Term& t : p.terms) {
+      if (!compare(t.op, value(t.a, facts, cand), value(t.b, facts, cand))) {
+        return false;
+      }
+    }
+    return true;
+  }
+  void* keyObject(const PatternSpec& p, const MFact* const* facts) const {
+    const MFact* f = facts[p.keyPos];
+    int h = (f->s[0] + kValues * f->s[1]) % static_cast<int>(handles_.size());
+    return handles_[h].f;
+  }
+  bool countCond(const PatternSpec& p, int n) const {
+    switch (p.kind) {
+      case Kind::Exists: return n >= 1;
+      case Kind::Not: return n == 0;
+      case Kind::Count: return compare(p.countOp, n, p.countK);
+      default: return p.nullCollect || compare(p.countOp, n, p.countK);
+    }
+  }
+  bool packetOpen(const PatternSpec& p) const {
+    int s = packetState(p.packet);
+    return p.packetState == 1 ? s != 0 : s == p.packetState;
+  }
+  int packetState(int p) const {
+    return !active_[p] ? 0 : (pending_[p] > 0 ? 1 : 2);
+  }
+  int priority(int r, const MFact* const* facts) const {
+    const RuleSpec& rule = spec_.rules[r];
+    if (!rule.dynamic) return rule.staticPrio;
+    int sum = rule.prioOffset;
+    for (auto& t : rule.prioTerms) sum += facts[t.first]->s[t.second];
+    return sum;
+  }
+  // The facts along a partial of `length` patterns, null for tokens.
+  static void factsOf(QelPartial* p, int length, const MFact** out) {
+    for (int pos = length - 1; pos >= 0; --pos, p = p->parent) {
+      out[pos] = p->record != nullptr && p->record->classMem != nullptr
+                     ? static_cast<const MFact*>(p->record->object)
+                     : nullptr;
+    }
+  }
+
+  MFact* newFact(int h);
+  void refill();
+  void enumerate(int r, Matches* out) const;
+  void extend(int r, int j, const MFact** facts, Key& ids,
+              std::vector<int>& sizes, Matches* out) const;
+  int discCount(int d) const;
+  void seedTokens();
+  void tokenEvent(int d, int event);
+  std::vector<int> reach(int r, const Key& ids, int disc, int mode,
+                         int factId) const;
+  void travel(const RuleSpec& rule, int from, int origin, int mode,
+              std::vector<int>* out) const;
+  void addInst(int r, const Key& k, int prio);
+  void dropInst(int r, const Key& k);
+  void countDown(int r);
+  std::string check();
+  std::string checkOrder(const std::vector<std::pair<int, Key>>& order);
+  std::string tupleText(int r, const Key& k) const;
+  std::string opUpdate(int h, int mode, const Operation& op);
+  void settle(const std::vector<Matches>& before, int changed, int mode,
+              const std::vector<char>& oldPass,
+              const std::vector<char>& newPass);
+
+  const NetSpec& spec_;
+  ModelContext ctx_;
+  bool checking_;
+  std::vector<Handle> handles_;
+  std::map<int, MFact*> byId_;
+  int nextId_ = 1;
+  std::vector<std::pair<int, int>> joinOwner_;  // join -> (rule, pattern)
+  std::vector<int> alphaOwner_;                 // alpha -> rule
+
+  std::vector<Matches> matches_;
+  std::map<std::pair<int, Key>, OInst> agenda_;
+  // Ambiguous continuing matches: the prediction, or a fresh instance.
+  struct Alt {
+    bool primary;
+    OInst inst;
+    OInst fresh;
+  };
+  std::map<std::pair<int, Key>, Alt> alts_;
+  std::vector<char> tok_;  // per rule: the first pattern's token
+  std::vector<char> active_;
+  std::vector<int> pending_;
+  int changeCount_ = 0;
+  bool reordered_ = false;  // an instance changed priority in this operation
+  int stopAt_ = 0, firedCount_ = 0;
+  std::vector<std::pair<int, Key>> fired_;
+
+ public:
+  Stats stats;
+};
+
+// The model whose operation is running on this thread: the library deletes
+// facts through the class node, which has no way to reach the context.
+thread_local Model* tlsDeleting = nullptr;
+
+void ModelClassNode::deleteInstance(void* object) {
+  MFact* f = static_cast<MFact*>(object);
+  if (tlsDeleting != nullptr) tlsDeleting->deleted(f);
+  delete f;
+}
+
+int ModelActionNode::execute(QelContext* context, QelPartial* partial) {
+  (context->*action)(partial);
+  return static_cast<ModelContext*>(context)->model->afterAction();
+}
+
+// Callback tables: one member function per node index.
+template <int I> unsigned char ModelContext::discT(QelInfo* r) {
+  return model->discTest(I, r);
+}
+template <int I> unsigned char ModelContext::joinT(QelPartial* p, QelInfo* r) {
+  return model->joinTest(I, p, r);
+}
+template <int I> unsigned char ModelContext::alphaCountT(int n) {
+  return model->alphaCount(I, n);
+}
+template <int I>
+unsigned char ModelContext::alphaCollectT(const QelOrderedSet* s) {
+  return model->alphaCount(I, s->count);
+}
+template <int I> unsigned char ModelContext::joinCountT(QelPartial*, int n) {
+  return model->joinCount(I, n);
+}
+template <int I>
+unsigned char ModelContext::joinCollectT(QelPartial*, QelOrderedSet* s) {
+  return model->joinCount(I, s->count);
+}
+template <int I> void* ModelContext::keyT(QelPartial* p) {
+  return model->key(I, p);
+}
+template <int I> void* ModelContext::leftKeyT(QelPartial* p) {
+  return model->leftKey(I, p);
+}
+template <int I> void* ModelContext::rightKeyT(QelInfo* r) {
+  return model->rightKey(I, r);
+}
+template <int I> int ModelContext::prioT(QelPartial* p) {
+  return model->prio(I, p);
+}
+template <int I> void ModelContext::actionT(QelPartial* p) {
+  model->action(I, p);
+}
+
+namespace {
+
+template <typename T, template <int> class F, std::size_t... I>
+std::array<T, sizeof...(I)> table(std::index_sequence<I...>) {
+  return {F<static_cast<int>(I)>::get()...};
+}
+#define QEL_MODEL_TABLE(NAME, TYPE, MEMBER)                          \
+  template <int I>                                                   \
+  struct NAME##Of {                                                  \
+    static TYPE get() { return static_cast<TYPE>(&ModelContext::MEMBER<I>); } \
+  };                                                                 \
+  TYPE NAME(int i) {                                                 \
+    static const auto t = table<TYPE, NAME##Of>(                      \
+        std::make_index_sequence<kCallbackSlots>{});                 \
+    return t[i];                                                     \
+  }
+QEL_MODEL_TABLE(discFn, QelDiscTest, discT)
+QEL_MODEL_TABLE(joinFn, QelJoinTest, joinT)
+QEL_MODEL_TABLE(alphaCountFn, QelAlphaCountTest, alphaCountT)
+QEL_MODEL_TABLE(alphaCollectFn, QelAlphaCollectTest, alphaCollectT)
+QEL_MODEL_TABLE(joinCountFn, QelJoinCountTest, joinCountT)
+QEL_MODEL_TABLE(joinCollectFn, QelJoinCollectTest, joinCollectT)
+QEL_MODEL_TABLE(keyFn, QelKeyFunction, keyT)
+QEL_MODEL_TABLE(leftKeyFn, QelKeyFunction, leftKeyT)
+QEL_MODEL_TABLE(rightKeyFn, QelRecordKeyFunction, rightKeyT)
+QEL_MODEL_TABLE(prioFn, QelPriorityFunction, prioT)
+QEL_MODEL_TABLE(actionFn, QelActionFunction, actionT)
+#undef QEL_MODEL_TABLE
+
+QelPatternType patternType(Kind k) {
+  switch (k) {
+    case Kind::Plain: return QelPatternPlain;
+    case Kind::ObjUnique: return QelPatternPlainObjUnique;
+    case Kind::Exists: return QelPatternExists;
+    case Kind::Not: return QelPatternNot;
+    case Kind::Count: return QelPatternCount;
+    case Kind::Collect: return QelPatternCollect;
+    case Kind::Inline: return QelPatternInline;
+    default: return QelPatternPacket;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<QelNetwork> buildNetwork(const NetSpec& spec) {
+  auto net = std::make_unique<ModelNetwork>();
+  int alphas = static_cast<int>(spec.rules.size());
+  int classes = static_cast<int>(spec.superOf.size());
+  net->names.reserve(classes + spec.packets + spec.rules.size());
+  net->init(0, spec.packets, static_cast<int>(spec.rules.size()),
+            static_cast<int>(spec.discs.size()), alphas, spec.rights,
+            spec.joins);
+  for (int c = 0; c < classes; ++c) {
+    net->names.push_back("C" + std::to_string(c));
+    ModelClassNode* node = new ModelClassNode(net.get(), c);
+    node->name = const_cast<char*>(net->names.back().c_str());
+    node->kind = spec.kind[c];
+    net->classes.append(node);
+  }
+  for (int c = 0; c < classes; ++c) {
+    if (spec.superOf[c] >= 0) {
+      static_cast<QelClassNode*>(net->classes[c])
+          ->setSuperClass(static_cast<QelClassNode*>(net->classes[spec.superOf[c]]));
+    }
+  }
+  for (int p = 0; p < spec.packets; ++p) {
+    net->names.push_back("p" + std::to_string(p));
+    net->initPacket(static_cast<QelPacket*>(net->packets[p]),
+                    const_cast<char*>(net->names.back().c_str()), 0, 0);
+  }
+  for (size_t d = 0; d < spec.discs.size(); ++d) {
+    const DiscSpec& s = spec.discs[d];
+    net->initDisc(static_cast<QelDiscNode*>(net->discs[d]), s.cls, s.right,
+                  s.nullTest ? GetQelNullDisc() : discFn(static_cast<int>(d)));
+  }
+  for (size_t r = 0; r < spec.rules.size(); ++r) {
+    const RuleSpec& rule = spec.rules[r];
+    int last = -1;
+    for (size_t j = 0; j < rule.pats.size(); ++j) {
+      const PatternSpec& p = rule.pats[j];
+      if (j == 0) {
+        QelAlphaNode* alpha = static_cast<QelAlphaNode*>(net->alphas[p.node]);
+        if (p.kind == Kind::Packet) {
+          static_cast<QelPacket*>(net->packets[p.packet])
+              ->addAlphaNode(static_cast<QelPacketState>(p.packetState), p.node);
+          continue;
+        }
+        net->addAlphaNode(static_cast<QelDiscNode*>(net->discs[p.disc]), p.node,
+                          p.noUpdateMask, patternType(p.kind));
+        if (p.kind == Kind::Count) alpha->countTest = alphaCountFn(p.node);
+        if (p.kind == Kind::Collect) {
+          alpha->collectTest =
+              p.nullCollect ? GetQelNullAlphaCollect() : alphaCollectFn(p.node);
+        }
+        continue;
+      }
+      int leftIsJoin = j > 1 ? 1 : 0;
+      int left = j > 1 ? rule.pats[j - 1].node : rule.pats[0].node;
+      int right = p.disc >= 0 ? spec.discs[p.disc].right : -1;
+      QelJoinTest test = p.nullJoin || p.kind == Kind::Packet
+                             ? GetQelNullJoin()
+                             : joinFn(p.node);
+      QelJoinNode* join = static_cast<QelJoinNode*>(net->joins[p.node]);
+      if (p.kind == Kind::ObjUnique) {
+        net->initJoin(join, leftIsJoin, left, right, test, p.indepMask,
+                      p.noUpdateMask, patternType(p.kind), keyFn(p.node));
+      } else if (p.kind == Kind::Collect) {
+        net->initJoin(join, leftIsJoin, left, right, test, p.indepMask,
+                      p.noUpdateMask, patternType(p.kind),
+                      p.nullCollect ? GetQelNullJoinCollect()
+                                    : joinCollectFn(p.node));
+      } else {
+        net->initJoin(join, leftIsJoin, left, right, test, p.indepMask,
+                      p.noUpdateMask, patternType(p.kind));
+      }
+      if (p.kind == Kind::Count) join->countTest = joinCountFn(p.node);
+      if (p.kind == Kind::Packet) {
+        join->packetState = static_cast<QelPacketState>(p.packetState);
+        static_cast<QelPacket*>(net->packets[p.packet])->joinNodes.append(join);
+      }
+      if (p.eqTerm >= 0) {
+        net->initJoinKeys(join, leftKeyFn(p.node), rightKeyFn(p.node));
+      }
+      last = p.node;
+    }
+    net->names.push_back("r" + std::to_string(r));
+    net->initRule(net->rules[r], rule.packet,
+                  const_cast<char*>(net->names.back().c_str()),
+                  rule.dynamic ? prioFn(static_cast<int>(r)) : GetQelNullPrio(),
+                  rule.staticPrio, last, -1);
+    net->initAction(static_cast<int>(r), actionFn(static_cast<int>(r)), 0,
+                    rule.pats.size() > 1 ? 1 : 0,
+                    rule.pats.size() > 1 ? last : rule.pats[0].node);
+  }
+  return net;
+}
+
+Model::Model(const NetSpec& spec, QelNetwork* net, bool checking)
+    : spec_(spec), checking_(checking) {
+  ctx_.model = this;
+  joinOwner_.assign(spec.joins, {-1, -1});
+  alphaOwner_.assign(spec.rules.size(), -1);
+  for (size_t r = 0; r < spec.rules.size(); ++r) {
+    const RuleSpec& rule = spec.rules[r];
+    alphaOwner_[rule.pats[0].node] = static_cast<int>(r);
+    for (size_t j = 1; j < rule.pats.size(); ++j) {
+      joinOwner_[rule.pats[j].node] = {static_cast<int>(r), static_cast<int>(j)};
+    }
+  }
+  handles_.resize(spec.handleClass.size());
+  for (size_t h = 0; h < handles_.size(); ++h) {
+    handles_[h].f = newFact(static_cast<int>(h));
+  }
+  active_.assign(spec.packets, 0);
+  pending_.assign(spec.packets, 0);
+  tok_.assign(spec.rules.size(), 0);
+  matches_.resize(spec.rules.size());
+  ctx_.start(net);
+  seedTokens();
+  for (size_t r = 0; r < spec.rules.size(); ++r) {
+    enumerate(static_cast<int>(r), &matches_[r]);
+    for (auto& m : matches_[r]) addInst(static_cast<int>(r), m.first, m.second.prio);
+  }
+}
+
+Model::~Model() {
+  // Empties the context so that every fact is gone before the context is.
+  tlsDeleting = this;
+  ctx_.reset();
+  tlsDeleting = nullptr;
+  for (auto& h : handles_) {
+    if (h.f != nullptr) {
+      byId_.erase(h.f->id);
+      delete h.f;
+      h.f = nullptr;
+    }
+  }
+}
+
+MFact* Model::newFact(int h) {
+  MFact* f = new MFact;
+  f->id = nextId_++;
+  f->s[0] = (f->id * 7 + 1) % kValues;
+  f->s[1] = (f->id * 5 + 2) % kValues;
+  f->s[2] = (f->id * 3) % kValues;
+  f->handle = h;
+  f->cls = spec_.handleClass[h];
+  byId_[f->id] = f;
+  return f;
+}
+
+void Model::deleted(MFact* f) {
+  Handle& h = handles_[f->handle];
+  if (h.f == f) {
+    h.f = nullptr;
+    h.inWM = false;
+  }
+  byId_.erase(f->id);
+}
+
+void Model::refill() {
+  for (size_t h = 0; h < handles_.size(); ++h) {
+    if (handles_[h].f == nullptr) handles_[h].f = newFact(static_cast<int>(h));
+  }
+}
+
+bool Model::joinTest(int j, QelPartial* p, QelInfo* r) {
+  auto owner = joinOwner_[j];
+  const PatternSpec& pat = spec_.rules[owner.first].pats[owner.second];
+  const MFact* facts[4];
+  factsOf(p, owner.second, facts);
+  const MFact* cand = r != nullptr ? fact(r) : nullptr;
+  if (pat.kind == Kind::ObjUnique && r->object != keyObject(pat, facts)) {
+    return false;
+  }
+  return terms(pat, facts, cand);
+}
+
+bool Model::alphaCount(int a, int n) const {
+  return countCond(spec_.rules[alphaOwner_[a]].pats[0], n);
+}
+
+bool Model::joinCount(int j, int n) const {
+  auto owner = joinOwner_[j];
+  return countCond(spec_.rules[owner.first].pats[owner.second], n);
+}
+
+void* Model::key(int j, QelPartial* p) {
+  auto owner = joinOwner_[j];
+  const MFact* facts[4];
+  factsOf(p, owner.second, facts);
+  return keyObject(spec_.rules[owner.first].pats[owner.second], facts);
+}
+
+// Equality keys: the value plus one, as an identity.
+void* Model::leftKey(int j, QelPartial* p) {
+  auto owner = joinOwner_[j];
+  const PatternSpec& pat = spec_.rules[owner.first].pats[owner.second];
+  const MFact* facts[4];
+  factsOf(p, owner.second, facts);
+  const Term& t = pat.terms[pat.eqTerm];
+  return reinterpret_cast<void*>(
+      static_cast<intptr_t>(facts[t.b.pos]->s[t.b.slot] + 1));
+}
+
+void* Model::rightKey(int j, QelInfo* r) {
+  auto owner = joinOwner_[j];
+  const PatternSpec& pat = spec_.rules[owner.first].pats[owner.second];
+  const Term& t = pat.terms[pat.eqTerm];
+  return reinterpret_cast<void*>(static_cast<intptr_t>(fact(r)->s[t.a.slot] + 1));
+}
+
+int Model::prio(int r, QelPartial* p) {
+  const MFact* facts[4];
+  factsOf(p, static_cast<int>(spec_.rules[r].pats.size()), facts);
+  return priority(r, facts);
+}
+
+void Model::action(int r, QelPartial* p) {
+  int n = static_cast<int>(spec_.rules[r].pats.size());
+  Key k(n);
+  QelPartial* q = p;
+  for (int pos = n - 1; pos >= 0; --pos, q = q->parent) {
+    if (q->record == nullptr) {
+      k[pos] = kNullPos;
+    } else if (q->record->classMem == nullptr) {
+      k[pos] = kCollectPos;
+    } else {
+      k[pos] = static_cast<const MFact*>(q->record->object)->id;
+    }
+  }
+  fired_.push_back({r, k});
+}
+
+int Model::afterAction() {
+  ++firedCount_;
+  return stopAt_ > 0 && firedCount_ == stopAt_ ? -5 : 0;
+}
+
+int Model::discCount(int d) const {
+  int n = 0;
+  for (auto& h : handles_) {
+    if (h.inWM && discPass(spec_.discs[d], h.f)) ++n;
+  }
+  return n;
+}
+
+void Model::enumerate(int r, Matches* out) const {
+  out->clear();
+  const RuleSpec& rule = spec_.rules[r];
+  int n = static_cast<int>(rule.pats.size());
+  const MFact* facts[4] = {nullptr, nullptr, nullptr, nullptr};
+  Key ids(n, kNullPos);
+  std::vector<int> sizes(n, 0);
+  const PatternSpec& head = rule.pats[0];
+  if (head.kind == Kind::Plain) {
+    for (auto& h : handles_) {
+      if (!h.inWM || !discPass(spec_.discs[head.disc], h.f)) continue;
+      facts[0] = h.f;
+      ids[0] = h.f->id;
+      extend(r, 1, facts, ids, sizes, out);
+    }
+    return;
+  }
+  if (!tok_[r]) return;
+  if (head.kind == Kind::Collect) {
+    ids[0] = kCollectPos;
+    sizes[0] = discCount(head.disc);
+  }
+  extend(r, 1, facts, ids, sizes, out);
+}
+
+void Model::extend(int r, int j, const MFact** facts, Key& ids,
+                   std::vector<int>& sizes, Matches* out) const {
+  const RuleSpec& rule = spec_.rules[r];
+  int n = static_cast<int>(rule.pats.size());
+  if (j == n) {
+    TupleInfo info;
+    info.sizes = sizes;
+    info.prio = priority(r, facts);
+    (*out)[ids] = info;
+    return;
+  }
+  const PatternSpec& p = rule.pats[j];
+  facts[j] = nullptr;
+  ids[j] = kNullPos;
+  sizes[j] = 0;
+  switch (p.kind) {
+    case Kind::Plain:
+    case Kind::ObjUnique: {
+      void* want = p.kind == Kind::ObjUnique ? keyObject(p, facts) : nullptr;
+      for (auto& h : handles_) {
+        if (!h.inWM || !discPass(spec_.discs[p.disc], h.f)) continue;
+        if (p.kind == Kind::ObjUnique && h.f != want) continue;
+        if (!terms(p, facts, h.f)) continue;
+        facts[j] = h.f;
+        ids[j] = h.f->id;
+        extend(r, j + 1, facts, ids, sizes, out);
+      }
+      facts[j] = nullptr;
+      ids[j] = kNullPos;
+      return;
+    }
+    case Kind::Inline:
+      if (terms(p, facts, nullptr)) extend(r, j + 1, facts, ids, sizes, out);
+      return;
+    case Kind::Packet:
+      if (packetOpen(p)) extend(r, j + 1, facts, ids, sizes, out);
+      return;
+    default: {
+      int count = 0;
+      for (auto& h : handles_) {
+        if (h.inWM && discPass(spec_.discs[p.disc], h.f) &&
+            terms(p, facts, h.f)) {
+          ++count;
+        }
+      }
+      if (!countCond(p, count)) return;
+      if (p.kind == Kind::Collect) {
+        ids[j] = kCollectPos;
+        sizes[j] = count;
+      }
+      extend(r, j + 1, facts, ids, sizes, out);
+      ids[j] = kNullPos;
+      sizes[j] = 0;
+      return;
+    }
+  }
+}
+
+// What the first pattern's token memory holds after seeding.
+void Model::seedTokens() {
+  for (size_t r = 0; r < spec_.rules.size(); ++r) {
+    const PatternSpec& head = spec_.rules[r].pats[0];
+    switch (head.kind) {
+      case Kind::Not: tok_[r] = discCount(head.disc) == 0; break;
+      case Kind::Count:
+      case Kind::Collect: tok_[r] = countCond(head, discCount(head.disc)); break;
+      case Kind::Packet: tok_[r] = packetOpen(head); break;
+      default: break;
+    }
+  }
+}
+
+// A record's change at disc d reaches the token memories fed by it:
+// event 0 insertion of a modified record, 1 new record, 2 retraction. The
+// counts are already those after the change.
+void Model::tokenEvent(int d, int event) {
+  if (!checking_) return;
+  for (size_t r = 0; r < spec_.rules.size(); ++r) {
+    const PatternSpec& head = spec_.rules[r].pats[0];
+    if (head.disc != d) continue;
+    int n = discCount(d);
+    switch (head.kind) {
+      case Kind::Exists: tok_[r] = n >= 1; break;
+      case Kind::Not:
+        if (event != 2) tok_[r] = 0;
+        else if (n == 0) tok_[r] = 1;
+        break;
+      case Kind::Count:
+        if (event != 0) tok_[r] = countCond(head, n);
+        break;
+      case Kind::Collect: tok_[r] = countCond(head, n); break;
+      default: break;
+    }
+  }
+}
+
+// How an update travels down a rule's chain from node `from`, the changed
+// object sitting at tuple position `origin`.
+void Model::travel(const RuleSpec& rule, int from, int origin, int mode,
+                   std::vector<int>* out) const {
+  int n = static_cast<int>(rule.pats.size());
+  for (int j = from; j < n; ++j) {
+    const PatternSpec& p = rule.pats[j];
+    int d = j - origin;
+    bool stop = mode == 2 && bit(p.noUpdateMask, d);
+    if (stop) return;
+    // A counted join that re-counts passes a staying child on as a plain
+    // update, whatever it received.
+    if (isCounted(p.kind) && !bit(p.indepMask, d)) mode = 2;
+  }
+  out->push_back(mode);
+}
+
+// The modes with which an update of fact `factId`, staying in disc `disc`,
+// reaches rule r's action for the continuing match `ids`.
+std::vector<int> Model::reach(int r, const Key& ids, int disc, int mode,
+                              int factId) const {
+  const RuleSpec& rule = spec_.rules[r];
+  std::vector<int> out;
+  const PatternSpec& head = rule.pats[0];
+  if (head.kind == Kind::Plain && head.disc == disc && ids[0] == factId &&
+      !(mode == 2 && bit(head.noUpdateMask, 0))) {
+    travel(rule, 1, 0, mode, &out);
+  }
+  for (size_t j = 1; j < rule.pats.size(); ++j) {
+    const PatternSpec& p = rule.pats[j];
+    if (p.disc != disc) continue;
+    bool blocked = mode == 2 && bit(p.noUpdateMask, 0);
+    if (addsObject(p.kind) && ids[j] == factId && !blocked) {
+      travel(rule, static_cast<int>(j) + 1, static_cast<int>(j), mode, &out);
+    }
+    if (isCounted(p.kind) && bit(p.indepMask, 0) && !blocked) {
+      travel(rule, static_cast<int>(j) + 1, static_cast<int>(j), mode, &out);
+    }
+  }
+  return out;
+}
+
+void Model::addInst(int r, const Key& k, int prio) {
+  OInst inst;
+  inst.prio = prio;
+  inst.rec = changeCount_;
+  agenda_[{r, k}] = inst;
+  int p = spec_.rules[r].packet;
+  if (p >= 0) ++pending_[p];
+}
+
+void Model::countDown(int r) {
+  int p = spec_.rules[r].packet;
+  if (p >= 0 && pending_[p] > 0) --pending_[p];
+}
+
+void Model::dropInst(int r, const Key& k) {
+  auto it = agenda_.find({r, k});
+  if (it == agenda_.end()) return;
+  agenda_.erase(it);
+  countDown(r);
+}
+
+// After a working-memory or packet operation: matches that went are dropped
+// with their instances, new ones get instances, and for an update (mode 1
+// or 2 of fact `changed`) continuing matches get what reaches them.
+void Model::settle(const std::vector<Matches>& before, int changed, int mode,
+                   const std::vector<char>& oldPass,
+                   const std::vector<char>& newPass) {
+  if (!checking_) return;
+  bool taintAll = reordered_;
+  for (auto& e : agenda_) taintAll = taintAll || e.second.tainted;
+  reordered_ = false;
+  std::vector<std::pair<int, Key>> created;
+  for (size_t ri = 0; ri < spec_.rules.size(); ++ri) {
+    int r = static_cast<int>(ri);
+    const RuleSpec& rule = spec_.rules[r];
+    enumerate(r, &matches_[r]);
+    for (auto& m : before[r]) {
+      if (!matches_[r].count(m.first)) dropInst(r, m.first);
+    }
+    // Ambiguous: the fact changed its membership in one of two or more of
+    // the rule's discriminations it is relevant to; intermediate states of
+    // the operation may then remove and re-create a continuing match.
+    bool ambiguous = false;
+    if (changed >= 0) {
+      // So it may also when the fact sits in a match before a counted join
+      // whose right input holds it: the join's re-count of that match can
+      // meet some of its pairs updated and others not yet.
+      int relevant = 0;
+      bool moved = false, objectBefore = false, countedAfter = false;
+      for (const PatternSpec& p : rule.pats) {
+        if (p.disc < 0) continue;
+        bool rel = oldPass[p.disc] || newPass[p.disc];
+        if (!rel) continue;
+        ++relevant;
+        if (oldPass[p.disc] != newPass[p.disc]) moved = true;
+        if (addsObject(p.kind)) objectBefore = true;
+        if (isCounted(p.kind) && objectBefore) countedAfter = true;
+      }
+      ambiguous = relevant >= 2 && (moved || countedAfter);
+    }
+    for (auto& m : matches_[r]) {
+      auto old = before[r].find(m.first);
+      if (old == before[r].end()) {
+        addInst(r, m.first, m.second.prio);
+        created.push_back({r, m.first});
+        continue;
+      }
+      if (changed < 0) continue;
+      std::vector<int> modes;
+      for (size_t d = 0; d < spec_.discs.size(); ++d) {
+        if (!oldPass[d] || !newPass[d]) continue;
+        std::vector<int> more = reach(r, m.first, static_cast<int>(d), mode, changed);
+        modes.insert(modes.end(), more.begin(), more.end());
+      }
+      auto key = std::make_pair(r, m.first);
+      auto it = agenda_.find(key);
+      bool had = it != agenda_.end();
+      OInst inst = had ? it->second : OInst();
+      bool present = had;
+      for (int mm : modes) {
+        if (mm == 2 && !rule.dynamic) continue;
+        if (present) {
+          if (inst.prio != m.second.prio) {
+            inst.prio = m.second.prio;
+            inst.tainted = true;
+            reordered_ = true;
+            ++stats.reprioritised;
+          }
+          continue;
+        }
+        if (mm != 2) {
+          present = true;
+          inst.prio = m.second.prio;
+          inst.rec = changeCount_;
+          inst.tainted = false;
+          created.push_back(key);
+          ++stats.refires;
+        }
+      }
+      if (present && !had) {
+        int p = rule.packet;
+        if (p >= 0) ++pending_[p];
+      }
+      if (present) agenda_[key] = inst;
+      if (ambiguous) {
+        Alt alt;
+        alt.primary = present;
+        alt.inst = inst;
+        alt.fresh.prio = m.second.prio;
+        alt.fresh.rec = changeCount_;
+        alt.fresh.tainted = true;
+        alts_[key] = alt;
+        ++stats.ambiguous;
+      }
+    }
+  }
+  if (taintAll || reordered_) {
+    for (auto& k : created) {
+      auto it = agenda_.find(k);
+      if (it != agenda_.end()) it->second.tainted = true;
+    }
+  }
+}
+
+std::string Model::tupleText(int r, const Key& k) const {
+  std::string out = "R" + std::to_string(r) + "[";
+  for (size_t i = 0; i < k.size(); ++i) {
+    if (i) out += ",";
+    out += k[i] == kNullPos ? "_" : k[i] == kCollectPos ? "{}" : std::to_string(k[i]);
+  }
+  return out + "]";
+}
+
+std::string Model::opUpdate(int h, int mode, const Operation& op) {
+  Handle& hd = handles_[h];
+  MFact* f = hd.f;
+  std::vector<char> oldPass(spec_.discs.size()), newPass(spec_.discs.size());
+  for (size_t d = 0; d < spec_.discs.size(); ++d) {
+    oldPass[d] = discPass(spec_.discs[d], f);
+  }
+  if (op.slot >= 0) f->s[op.slot] = op.value;
+  for (size_t d = 0; d < spec_.discs.size(); ++d) {
+    newPass[d] = discPass(spec_.discs[d], f);
+  }
+  std::vector<Matches> before = matches_;
+  ++changeCount_;
+  if (op.kind == 'A') {
+    void* back = ctx_.assertObject(f->cls, f);
+    if (back != f) return "assertObject of a known object returned another";
+  } else {
+    ctx_.updateObject(f, mode == 1 ? 1 : 0);
+  }
+  for (size_t d = 0; d < spec_.discs.size(); ++d) {
+    if (oldPass[d] && newPass[d]) tokenEvent(static_cast<int>(d), 0);
+    if (!oldPass[d] && newPass[d]) tokenEvent(static_cast<int>(d), 1);
+    if (oldPass[d] && !newPass[d]) tokenEvent(static_cast<int>(d), 2);
+  }
+  settle(before, f->id, mode, oldPass, newPass);
+  return "";
+}
+
+std::string Model::apply(const Operation& op) {
+  tlsDeleting = this;
+  std::string failure;
+  std::vector<Matches> before = matches_;
+  std::vector<char> none;
+  int handleCount = static_cast<int>(handles_.size());
+  switch (op.kind) {
+    case 'A':
+    case 'U': {
+      int h = op.a % handleCount;
+      Handle& hd = handles_[h];
+      if (hd.inWM) {
+        failure = opUpdate(h, op.kind == 'A' ? 2 : (op.flag ? 1 : 2), op);
+        break;
+      }
+      if (op.slot >= 0) hd.f->s[op.slot] = op.value;
+      if (op.kind == 'U') {
+        ctx_.updateObject(hd.f, op.flag ? 1 : 0);  // unknown: nothing happens
+        break;
+      }
+      ++changeCount_;
+      void* back = ctx_.assertObject(hd.f->cls, hd.f);
+      if (back != hd.f) failure = "assertObject returned another object";
+      hd.inWM = true;
+      for (size_t d = 0; d < spec_.discs.size(); ++d) {
+        if (discPass(spec_.discs[d], hd.f)) tokenEvent(static_cast<int>(d), 1);
+      }
+      settle(before, -1, 0, none, none);
+      break;
+    }
+    case 'R': {
+      int h = op.a % handleCount;
+      Handle& hd = handles_[h];
+      MFact* f = hd.f;
+      if (!hd.inWM) {
+        ctx_.retractObject(f, op.flag ? 1 : 0);  // unknown: nothing happens
+        break;
+      }
+      std::vector<char> pass(spec_.discs.size());
+      for (size_t d = 0; d < spec_.discs.size(); ++d) {
+        pass[d] = discPass(spec_.discs[d], f);
+      }
+      ++changeCount_;
+      hd.inWM = false;
+      bool deletes = op.flag && spec_.kind[f->cls] != 1;
+      ctx_.retractObject(f, op.flag ? 1 : 0);
+      if (deletes && hd.f != nullptr) {
+        failure = "retract with deletion did not delete the object";
+      }
+      if (!deletes && hd.f == nullptr) failure = "retract deleted the object";
+      for (size_t d = 0; d < spec_.discs.size(); ++d) {
+        if (pass[d]) tokenEvent(static_cast<int>(d), 2);
+      }
+      settle(before, -1, 0, none, none);
+      break;
+    }
+    case 'F': {
+      std::pair<int, Key> first;
+      bool empty = ctx_.agenda->first == nullptr;
+      fired_.clear();
+      stopAt_ = 0;
+      firedCount_ = 0;
+      int result = ctx_.agenda->fireRule();
+      if (empty) {
+        if (result != -1) failure = "fireRule on an empty agenda did not return -1";
+        break;
+      }
+      if (fired_.size() != 1) {
+        failure = "fireRule fired " + std::to_string(fired_.size());
+        break;
+      }
+      if (result != fired_[0].first) failure = "fireRule returned another rule index";
+      if (!agenda_.count(fired_[0])) {
+        failure = "fired " + tupleText(fired_[0].first, fired_[0].second) +
+                  ", which the oracle has no instance for";
+      }
+      alts_.erase(fired_[0]);
+      agenda_.erase(fired_[0]);
+      countDown(fired_[0].first);
+      break;
+    }
+    case 'G': {
+      std::vector<std::pair<int, Key>> order;
+      for (QelInstance* i = ctx_.agenda->first; i != nullptr; i = i->next) {
+        fired_.clear();
+        action(i->action->ruleMem->ruleNode->index, i->partial);
+        order.push_back(fired_[0]);
+      }
+      fired_.clear();
+      stopAt_ = op.flag;
+      firedCount_ = 0;
+      int result = ctx_.agenda->fireAllRules();
+      int size = static_cast<int>(order.size());
+      bool stops = op.flag > 0 && op.flag <= size;
+      int expectFired = stops ? op.flag : size;
+      int expectResult = stops ? -4 : size;
+      if (result != expectResult) {
+        failure = "fireAllRules returned " + std::to_string(result) +
+                  ", expected " + std::to_string(expectResult);
+      }
+      if (static_cast<int>(fired_.size()) != expectFired) {
+        failure = "fireAllRules fired " + std::to_string(fired_.size()) +
+                  ", expected " + std::to_string(expectFired);
+      }
+      for (size_t i = 0; i < fired_.size() && i < order.size(); ++i) {
+        if (fired_[i] != order[i]) failure = "fireAllRules fired out of agenda order";
+      }
+      // Discarded instances leave their packet's pending count as fired
+      // ones do (the library's choice: otherwise the count never returns
+      // to 0 and the packet never blocks again).
+      for (size_t i = 0; i < order.size(); ++i) {
+        if (agenda_.count(order[i])) countDown(order[i].first);
+      }
+      agenda_.clear();
+      alts_.clear();
+      stopAt_ = 0;
+      changeCount_ = 0;
+      break;
+    }
+    case 'X':
+    case 'Z': {
+      if (op.kind == 'X') {
+        ctx_.retractAll();
+      } else {
+        ctx_.reset();
+      }
+      for (auto& h : handles_) {
+        if (h.f != nullptr && h.inWM) {
+          if (spec_.kind[h.f->cls] != 1) {
+            failure = "a reset kept an internal object";
+          }
+          h.inWM = false;
+        }
+      }
+      agenda_.clear();
+      alts_.clear();
+      std::fill(pending_.begin(), pending_.end(), 0);
+      std::fill(tok_.begin(), tok_.end(), 0);
+      for (auto& m : matches_) m.clear();
+      before = matches_;
+      if (op.kind == 'X') seedTokens();
+      settle(before, -1, 0, none, none);
+      break;
+    }
+    case 'P':
+    case 'Q': {
+      if (spec_.packets == 0) break;
+      int p = op.a % spec_.packets;
+      unsigned char found = 0;
+      std::string name = "p" + std::to_string(p);
+      bool on = op.kind == 'P';
+      if (on) {
+        ctx_.activatePacket(name.c_str(), &found);
+      } else {
+        ctx_.deactivatePacket(name.c_str(), &found);
+      }
+      if (!found) failure = "packet " + name + " not found";
+      if (active_[p] == (on ? 1 : 0)) break;
+      ++changeCount_;
+      active_[p] = on;
+      for (size_t r = 0; r < spec_.rules.size(); ++r) {
+        const PatternSpec& head = spec_.rules[r].pats[0];
+        if (head.kind == Kind::Packet && head.packet == p) tok_[r] = packetOpen(head);
+      }
+      settle(before, -1, 0, none, none);
+      break;
+    }
+    default:
+      break;
+  }
+  refill();
+  tlsDeleting = nullptr;
+  ++stats.ops;
+  if (!failure.empty() || !checking_) return failure;
+  return check();
+}
+
+std::string Model::checkOrder(const std::vector<std::pair<int, Key>>& order) {
+  // Priorities never rise along the agenda; among instances that cannot have
+  // been misplaced by a reorder, recency falls and then the rule index rises.
+  const OInst* prev = nullptr;
+  const OInst* prevClean = nullptr;
+  int prevCleanRule = -1;
+  for (auto& k : order) {
+    const OInst& inst = agenda_[k];
+    if (prev != nullptr && prev->prio < inst.prio) {
+      return "agenda order: priority " + std::to_string(inst.prio) + " after " +
+             std::to_string(prev->prio);
+    }
+    prev = &inst;
+    if (inst.tainted) continue;
+    if (prevClean != nullptr && prevClean->prio == inst.prio) {
+      if (prevClean->rec < inst.rec ||
+          (prevClean->rec == inst.rec && prevCleanRule > k.first)) {
+        return "agenda order: " + tupleText(k.first, k.second) +
+               " (recency " + std::to_string(inst.rec) + ") after rule " +
+               std::to_string(prevCleanRule) + " (recency " +
+               std::to_string(prevClean->rec) + ")";
+      }
+    }
+    prevClean = &inst;
+    prevCleanRule = k.first;
+  }
+  return "";
+}
+
+std::string Model::check() {
+  std::ostringstream err;
+  if (ctx_.agenda->changeCount != changeCount_) {
+    err << "changeCount " << ctx_.agenda->changeCount << ", expected "
+        << changeCount_;
+    return err.str();
+  }
+  // The memory of each rule's last node holds exactly the matches.
+  for (size_t ri = 0; ri < spec_.rules.size(); ++ri) {
+    int r = static_cast<int>(ri);
+    int n = static_cast<int>(spec_.rules[r].pats.size());
+    QelLeftMem* mem = ctx_.ruleMems[r]->mainAction->leftMem;
+    std::map<Key, std::vector<int>> held;
+    for (QelPartial* p = mem->partials; p != nullptr; p = p->nextInMemory) {
+      Key k(n);
+      std::vector<int> sizes(n, 0);
+      QelPartial* q = p;
+      for (int pos = n - 1; pos >= 0; --pos, q = q->parent) {
+        if (q->record == nullptr) {
+          k[pos] = kNullPos;
+        } else if (q->record->classMem == nullptr) {
+          k[pos] = kCollectPos;
+          sizes[pos] = static_cast<const QelOrderedSet*>(q->record->object)->count;
+        } else {
+          k[pos] = static_cast<const MFact*>(q->record->object)->id;
+        }
+      }
+      if (held.count(k)) return "memory holds " + tupleText(r, k) + " twice";
+      held[k] = sizes;
+    }
+    for (auto& h : held) {
+      auto m = matches_[r].find(h.first);
+      if (m == matches_[r].end()) {
+        return "memory holds " + tupleText(r, h.first) + ", which does not match";
+      }
+      if (m->second.sizes != h.second) {
+        return "collect sizes of " + tupleText(r, h.first) + " differ";
+      }
+    }
+    for (auto& m : matches_[r]) {
+      if (!held.count(m.first)) return "match " + tupleText(r, m.first) + " missing";
+    }
+    stats.matches += static_cast<long>(held.size());
+  }
+  // The agenda: rule, tuple, priority and recency of every instance.
+  std::vector<std::pair<int, Key>> order;
+  std::set<std::pair<int, Key>> seen;
+  for (QelInstance* i = ctx_.agenda->first; i != nullptr; i = i->next) {
+    fired_.clear();
+    int r = i->action->ruleMem->ruleNode->index;
+    action(r, i->partial);
+    auto key = fired_[0];
+    fired_.clear();
+    if (!seen.insert(key).second) {
+      return "two instances of " + tupleText(r, key.second);
+    }
+    order.push_back(key);
+    auto alt = alts_.find(key);
+    if (alt != alts_.end()) {
+      const OInst& f = alt->second.fresh;
+      if (i->priority == f.prio && i->recency == f.rec) {
+        if (!agenda_.count(key) && spec_.rules[r].packet >= 0) {
+          ++pending_[spec_.rules[r].packet];
+        }
+        agenda_[key] = f;
+        ++stats.fresh;
+        ++stats.instances;
+        continue;
+      }
+    }
+    auto it = agenda_.find(key);
+    if (it == agenda_.end()) {
+      err << "agenda has " << tupleText(r, key.second) << ":" << i->priority
+          << " recency " << i->recency << ", the oracle has no instance";
+      return err.str();
+    }
+    if (it->second.prio != i->priority || it->second.rec != i->recency) {
+      err << "instance " << tupleText(r, key.second) << " priority "
+          << i->priority << " recency " << i->recency << ", expected "
+          << it->second.prio << " " << it->second.rec;
+      return err.str();
+    }
+    ++stats.instances;
+  }
+  for (auto& a : alts_) {
+    if (!seen.count(a.first)) {
+      // No instance: right only when the prediction has none either (a
+      // removal and re-creation always leaves one).
+      if (a.second.primary) {
+        err << "instance " << tupleText(a.first.first, a.first.second)
+            << " missing";
+        return err.str();
+      }
+      agenda_.erase(a.first);
+    }
+  }
+  alts_.clear();
+  for (auto& e : agenda_) {
+    if (!seen.count(e.first)) {
+      err << "instance " << tupleText(e.first.first, e.first.second) << ":"
+          << e.second.prio << " recency " << e.second.rec << " missing";
+      return err.str();
+    }
+  }
+  for (int p = 0; p < spec_.packets; ++p) {
+    QelPacketMem* mem = ctx_.packetMems[p];
+    if (mem->state != packetState(p) || mem->pendingCount != pending_[p]) {
+      err << "packet " << p << " state " << mem->state << " pending "
+          << mem->pendingCount << ", expected " << packetState(p) << " "
+          << pending_[p];
+      return err.str();
+    }
+  }
+  return checkOrder(order);
+}
+
+std::string Model::agendaText() {
+  std::string out;
+  for (QelInstance* i = ctx_.agenda->first; i != nullptr; i = i->next) {
+    fired_.clear();
+    action(i->action->ruleMem->ruleNode->index, i->partial);
+    out += " " + tupleText(fired_[0].first, fired_[0].second) + ":" +
+           std::to_string(i->priority) + "@" + std::to_string(i->recency);
+  }
+  fired_.clear();
+  for (int p = 0; p < spec_.packets; ++p) {
+    out += " | p" + std::to_string(p) + " state " +
+           std::to_string(ctx_.packetMems[p]->state) + " pending " +
+           std::to_string(ctx_.packetMems[p]->pendingCount);
+  }
+  return out;
+}
+
+std::string ModelRun::agendaText() { return model_->agendaText(); }
+
+ModelRun::ModelRun(const NetSpec& spec, QelNetwork* net, bool checking)
+    : model_(new Model(spec, net, checking)) {}
+ModelRun::~ModelRun() = default;
+std::string ModelRun::apply(const Operation& op) { return model_->apply(op); }
+size_t ModelRun::liveFacts() const { return model_->liveFacts(); }
+
+std::string runOps(const NetSpec& spec, QelNetwork* net,
+                   const std::vector<Operation>& ops, int* failedAt,
+                   Stats* stats) {
+  Model model(spec, net, true);
+  struct Flush {
+    Model& m;
+    Stats* out;
+    ~Flush() {
+      if (out != nullptr) out->add(m.stats);
+    }
+  } flush{model, stats};
+  // The initial seeding is checked like an operation.
+  Operation none;
+  none.kind = 'N';
+  std::string failure = model.apply(none);
+  if (!failure.empty()) {
+    *failedAt = -1;
+    return failure;
+  }
+  for (size_t i = 0; i < ops.size(); ++i) {
+    failure = model.apply(ops[i]);
+    if (!failure.empty()) {
+      *failedAt = static_cast<int>(i);
+      return failure;
+    }
+  }
+  *failedAt = static_cast<int>(ops.size());
+  return "";
+}
+
+}  // namespace qelmodel

@@ -1,0 +1,172 @@
+// Randomized differential testing of the library against a brute-force
+// oracle.
+//
+// A NetSpec is a random ruleset: classes of facts with three small integer
+// slots, discrimination tests on slot values, and rules of one to four
+// patterns joined by every join kind. A Model builds a context over the
+// network built from a NetSpec, applies Operations to it, and after each one
+// recomputes every rule's matches from the working memory alone, predicts the
+// agenda, and compares both with what the library holds.
+#ifndef QEL_TESTS_MODEL_MODEL_H
+#define QEL_TESTS_MODEL_MODEL_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qel.h"
+
+namespace qelmodel {
+
+// splitmix64: the same sequence on every platform.
+struct Rng {
+  uint64_t s;
+  explicit Rng(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 7) {}
+  uint64_t next() {
+    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  int below(int n) { return n <= 0 ? 0 : static_cast<int>(next() % uint64_t(n)); }
+  bool chance(int percent) { return below(100) < percent; }
+};
+
+enum class Kind { Plain, ObjUnique, Exists, Not, Count, Collect, Inline, Packet };
+
+constexpr int kSlotCount = 3;  // slots per fact
+constexpr int kValues = 4;     // slot values are 0..3
+constexpr int kCallbackSlots = 32;
+
+enum CmpOp { kEq, kNe, kLt, kGe };
+
+// pos >= 0: a slot of the fact at that tuple position; -1: a slot of the
+// candidate the join adds; -2: a constant.
+struct Operand {
+  int pos = -2;
+  int slot = 0;
+  int constant = 0;
+};
+struct Term {
+  Operand a;
+  int op = kEq;
+  Operand b;
+};
+
+struct DiscSpec {
+  int cls = 0;
+  bool nullTest = true;
+  int slot = 0, op = kEq, constant = 0;
+  int right = -1;  // right node index, -1 for none
+};
+
+struct PatternSpec {
+  Kind kind = Kind::Plain;
+  int disc = -1;            // the discrimination node (none for inline, packet)
+  std::vector<Term> terms;  // join test, or the inline test
+  bool nullJoin = false;    // no terms, given as GetQelNullJoin()
+  int countOp = kGe, countK = 1;  // count and collect (set size) tests
+  bool nullCollect = false;
+  int packet = -1, packetState = 1;
+  int keyPos = -1;  // object-unique joins: the fact that names the partner
+  int eqTerm = -1;  // keyed joins: the equality term the keys stand for
+  int indepMask = -1, noUpdateMask = -1;
+  int node = -1;  // alpha index for pattern 0, else join index
+};
+
+struct RuleSpec {
+  std::vector<PatternSpec> pats;
+  int packet = -1;
+  bool dynamic = false;
+  int staticPrio = 0;
+  std::vector<std::pair<int, int>> prioTerms;  // (position, slot), summed
+  int prioOffset = 0;
+};
+
+struct NetSpec {
+  std::vector<int> superOf;  // -1 for none; a superclass has a lower index
+  std::vector<int> kind;     // 0 internal, 1 external
+  int packets = 0;
+  std::vector<DiscSpec> discs;
+  std::vector<RuleSpec> rules;
+  int rights = 0, joins = 0;
+  std::vector<int> handleClass;  // the class of each object handle
+  std::string describe() const;
+};
+
+NetSpec generateNet(uint64_t seed);
+// A fixed ruleset with every join kind, for the soak and thread runs.
+NetSpec soakNet();
+
+// One step of a run. Handles name objects: each handle holds one fact at a
+// time; a fact the library deletes is replaced by a new one (new id) that is
+// not in working memory.
+//   A h [slot=value]  assert (a re-assert when in memory), after the change
+//   R h [d]           retract, with deletion when d
+//   U h [slot=value] [r]  update, refresh when r; out of memory: change only
+//   F                 fireRule
+//   G n               fireAllRules, stopping at the n-th firing (0: no bound)
+//   X / Z             qelRetractAll / resetMemory
+//   P p / Q p         activate / deactivate packet p
+struct Operation {
+  char kind = 'F';
+  int a = 0;
+  int slot = -1;
+  int value = 0;
+  int flag = 0;
+};
+std::string formatOps(const std::vector<Operation>& ops);
+bool parseOps(const std::string& text, std::vector<Operation>* ops);
+std::vector<Operation> generateOps(const NetSpec& spec, uint64_t seed,
+                                   int count);
+// Decodes fuzz input into operations.
+std::vector<Operation> decodeOps(const NetSpec& spec, const uint8_t* data,
+                                 size_t size);
+
+// The library network built from a spec.
+class ModelNetwork;
+std::unique_ptr<QelNetwork> buildNetwork(const NetSpec& spec);
+
+// What the checks covered.
+struct Stats {
+  long ops = 0;
+  long matches = 0;    // matches compared with the library's memories
+  long instances = 0;  // instances compared with the library's agenda
+  long refires = 0;    // instances made again by a refresh
+  long reprioritised = 0;
+  long ambiguous = 0;  // continuing matches whose instance had two outcomes
+  long fresh = 0;      // ... of which the library re-created
+  void add(const Stats& o) {
+    ops += o.ops; matches += o.matches; instances += o.instances;
+    refires += o.refires; reprioritised += o.reprioritised;
+    ambiguous += o.ambiguous; fresh += o.fresh;
+  }
+};
+
+class Model;
+// Runs `ops` on a fresh context over `net`; returns "" when every check
+// passed, else the first mismatch, with its operation index in *failedAt.
+std::string runOps(const NetSpec& spec, QelNetwork* net,
+                   const std::vector<Operation>& ops, int* failedAt,
+                   Stats* stats = nullptr);
+
+// A context plus its oracle, for callers that drive it themselves.
+class ModelRun {
+ public:
+  ModelRun(const NetSpec& spec, QelNetwork* net, bool checking);
+  ~ModelRun();
+  // "" when the library agrees with the oracle after the operation.
+  std::string apply(const Operation& op);
+  size_t liveFacts() const;
+  // The library's agenda and packet states, for traces.
+  std::string agendaText();
+
+ private:
+  std::unique_ptr<Model> model_;
+};
+
+}  // namespace qelmodel
+
+#endif  // QEL_TESTS_MODEL_MODEL_H
