@@ -11,11 +11,11 @@ using namespace qelmodel;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   uint64_t seed = static_cast<uint64_t>(data[0]) | (static_cast<uint64_t>(data[1]) << 8);
-  NetSpec spec = generateNet(seed);
-  auto net = buildNetwork(spec);
-  std::vector<Operation> ops = decodeOps(spec, data + 2, size - 2);
+  NetPlan plan = generateNet(seed);
+  auto net = buildNetwork(plan);
+  std::vector<Operation> ops = decodeOps(plan, data + 2, size - 2);
   int at = 0;
-  std::string message = runOps(spec, net.get(), ops, &at);
+  std::string message = runOps(plan, net.get(), ops, &at);
   if (!message.empty()) {
     ops.resize(static_cast<size_t>(at + 1));
     std::fprintf(stderr, "MISMATCH seed %llu at operation %d: %s\n"

@@ -16,7 +16,7 @@ bool isCounted(Kind k) {
 bool addsObject(Kind k) { return k == Kind::Plain || k == Kind::ObjUnique; }
 
 // Positions a term, key or priority may read: those that hold a fact.
-std::vector<int> objectPositions(const RuleSpec& rule, int upTo) {
+std::vector<int> objectPositions(const RulePlan& rule, int upTo) {
   std::vector<int> out;
   for (int i = 0; i < upTo; ++i) {
     if (addsObject(rule.pats[i].kind)) out.push_back(i);
@@ -40,33 +40,33 @@ Operand randomOperand(Rng& rng, const std::vector<int>& positions,
   return o;
 }
 
-int newDisc(NetSpec& spec, Rng& rng, int cls) {
-  DiscSpec d;
+int newDisc(NetPlan& plan, Rng& rng, int cls) {
+  DiscPlan d;
   d.cls = cls;
   d.nullTest = rng.chance(30);
   d.slot = rng.below(kSlotCount);
   d.op = rng.below(4);
   d.constant = rng.below(kValues);
-  spec.discs.push_back(d);
-  return static_cast<int>(spec.discs.size()) - 1;
+  plan.discs.push_back(d);
+  return static_cast<int>(plan.discs.size()) - 1;
 }
 
-int pickDisc(NetSpec& spec, Rng& rng, bool needsRight) {
-  int cls = rng.below(static_cast<int>(spec.superOf.size()));
+int pickDisc(NetPlan& plan, Rng& rng, bool needsRight) {
+  int cls = rng.below(static_cast<int>(plan.superOf.size()));
   int disc = -1;
-  if (!spec.discs.empty() && rng.chance(30)) {
-    int candidate = rng.below(static_cast<int>(spec.discs.size()));
-    if (spec.discs[candidate].cls == cls) disc = candidate;
+  if (!plan.discs.empty() && rng.chance(30)) {
+    int candidate = rng.below(static_cast<int>(plan.discs.size()));
+    if (plan.discs[candidate].cls == cls) disc = candidate;
   }
-  if (disc < 0) disc = newDisc(spec, rng, cls);
-  if (needsRight && spec.discs[disc].right < 0) {
-    spec.discs[disc].right = spec.rights++;
+  if (disc < 0) disc = newDisc(plan, rng, cls);
+  if (needsRight && plan.discs[disc].right < 0) {
+    plan.discs[disc].right = plan.rights++;
   }
   return disc;
 }
 
 // The tuple positions a pattern's test or key reads (the candidate excluded).
-std::set<int> readsOf(const PatternSpec& p) {
+std::set<int> readsOf(const PatternPlan& p) {
   std::set<int> out;
   for (const Term& t : p.terms) {
     if (t.a.pos >= 0) out.insert(t.a.pos);
@@ -80,12 +80,12 @@ std::set<int> readsOf(const PatternSpec& p) {
 // when the test does not read the fact at depth d, bit 0 only for a test that
 // always holds. No-update bits may be set only where no later test reads the
 // fact (they stop an update from reaching the joins below).
-void chooseMasks(RuleSpec& rule, Rng& rng) {
+void chooseMasks(RulePlan& rule, Rng& rng) {
   int n = static_cast<int>(rule.pats.size());
   std::vector<std::set<int>> reads(n);
   for (int j = 0; j < n; ++j) reads[j] = readsOf(rule.pats[j]);
   for (int j = 0; j < n; ++j) {
-    PatternSpec& p = rule.pats[j];
+    PatternPlan& p = rule.pats[j];
     std::set<int> later;
     for (int k = j + 1; k < n; ++k) later.insert(reads[k].begin(), reads[k].end());
     int nu = -1;
@@ -122,23 +122,23 @@ void chooseMasks(RuleSpec& rule, Rng& rng) {
 
 }  // namespace
 
-NetSpec generateNet(uint64_t seed) {
+NetPlan generateNet(uint64_t seed) {
   Rng rng(seed);
-  NetSpec spec;
+  NetPlan plan;
   int classes = 1 + rng.below(3);
   for (int c = 0; c < classes; ++c) {
-    spec.superOf.push_back(c > 0 && rng.chance(30) ? rng.below(c) : -1);
-    spec.kind.push_back(rng.chance(30) ? 1 : 0);
+    plan.superOf.push_back(c > 0 && rng.chance(30) ? rng.below(c) : -1);
+    plan.kind.push_back(rng.chance(30) ? 1 : 0);
   }
-  spec.packets = rng.below(3);
+  plan.packets = rng.below(3);
   std::set<int> packetsOfAlphas;
   int rules = 1 + rng.below(6);
   int alphas = 0;
   for (int r = 0; r < rules; ++r) {
-    RuleSpec rule;
+    RulePlan rule;
     int n = 1 + rng.below(4);
     for (int j = 0; j < n; ++j) {
-      PatternSpec p;
+      PatternPlan p;
       int k = rng.below(100);
       if (j == 0) {
         p.kind = k < 50 ? Kind::Plain
@@ -157,21 +157,21 @@ NetSpec generateNet(uint64_t seed) {
                  : k < 93 ? Kind::Inline
                           : Kind::Packet;
       }
-      if (p.kind == Kind::Packet && spec.packets == 0) p.kind = Kind::Plain;
+      if (p.kind == Kind::Packet && plan.packets == 0) p.kind = Kind::Plain;
       std::vector<int> positions = objectPositions(rule, j);
       if (p.kind == Kind::ObjUnique && positions.empty()) p.kind = Kind::Plain;
       if (p.kind == Kind::Inline && positions.empty()) p.kind = Kind::Exists;
       if (j == 0) {
         p.node = alphas++;
       } else {
-        p.node = spec.joins++;
+        p.node = plan.joins++;
       }
       if (p.kind == Kind::Packet) {
-        p.packet = rng.below(spec.packets);
+        p.packet = rng.below(plan.packets);
         p.packetState = rng.chance(30) ? 0 : 1;
         if (j == 0) packetsOfAlphas.insert(p.packet);
       } else if (p.kind != Kind::Inline) {
-        p.disc = pickDisc(spec, rng, j > 0);
+        p.disc = pickDisc(plan, rng, j > 0);
       }
       if (p.kind == Kind::Count || p.kind == Kind::Collect) {
         p.countOp = rng.below(2) == 0 ? kGe : (rng.chance(50) ? kEq : kLt);
@@ -224,39 +224,39 @@ NetSpec generateNet(uint64_t seed) {
     }
     rule.staticPrio = rng.chance(70) ? 0 : rng.below(3);
     chooseMasks(rule, rng);
-    spec.rules.push_back(rule);
+    plan.rules.push_back(rule);
   }
   // A packet whose state a first pattern tests holds no rules (see README:
   // its alpha tokens would otherwise be re-evaluated at unpredictable points
   // of an operation after a reset).
-  for (RuleSpec& rule : spec.rules) {
-    if (spec.packets > 0 && rng.chance(40)) {
-      int p = rng.below(spec.packets);
+  for (RulePlan& rule : plan.rules) {
+    if (plan.packets > 0 && rng.chance(40)) {
+      int p = rng.below(plan.packets);
       if (!packetsOfAlphas.count(p)) rule.packet = p;
     }
   }
   int handles = 5 + rng.below(6);
   for (int h = 0; h < handles; ++h) {
-    spec.handleClass.push_back(rng.below(classes));
+    plan.handleClass.push_back(rng.below(classes));
   }
-  return spec;
+  return plan;
 }
 
-NetSpec soakNet() {
-  NetSpec spec;
-  spec.superOf = {-1, 0};
-  spec.kind = {0, 0};
-  spec.packets = 1;
-  auto disc = [&spec](int cls, int slot, int op, int constant) {
-    DiscSpec d;
+NetPlan soakNet() {
+  NetPlan plan;
+  plan.superOf = {-1, 0};
+  plan.kind = {0, 0};
+  plan.packets = 1;
+  auto disc = [&plan](int cls, int slot, int op, int constant) {
+    DiscPlan d;
     d.cls = cls;
     d.nullTest = slot < 0;
     d.slot = slot < 0 ? 0 : slot;
     d.op = op;
     d.constant = constant;
-    d.right = spec.rights++;
-    spec.discs.push_back(d);
-    return static_cast<int>(spec.discs.size()) - 1;
+    d.right = plan.rights++;
+    plan.discs.push_back(d);
+    return static_cast<int>(plan.discs.size()) - 1;
   };
   int all0 = disc(0, -1, kEq, 0);
   int all1 = disc(1, -1, kEq, 0);
@@ -274,16 +274,16 @@ NetSpec soakNet() {
   const Kind kinds[] = {Kind::Plain, Kind::ObjUnique, Kind::Exists, Kind::Not,
                         Kind::Count, Kind::Collect, Kind::Inline, Kind::Packet};
   for (Kind k : kinds) {
-    RuleSpec rule;
-    PatternSpec head;
+    RulePlan rule;
+    PatternPlan head;
     head.kind = Kind::Plain;
     head.disc = all0;
     head.node = alphas++;
     head.noUpdateMask = 0;
     rule.pats.push_back(head);
-    PatternSpec p;
+    PatternPlan p;
     p.kind = k;
-    p.node = spec.joins++;
+    p.node = plan.joins++;
     p.indepMask = 0;
     p.noUpdateMask = 0;
     if (k == Kind::Packet) {
@@ -307,26 +307,26 @@ NetSpec soakNet() {
     rule.pats.push_back(p);
     rule.dynamic = k == Kind::Plain;
     if (rule.dynamic) rule.prioTerms.push_back({0, 2});
-    spec.rules.push_back(rule);
+    plan.rules.push_back(rule);
   }
   // First patterns of the token kinds.
   const Kind heads[] = {Kind::Exists, Kind::Not, Kind::Count, Kind::Collect};
   for (Kind k : heads) {
-    RuleSpec rule;
-    PatternSpec head;
+    RulePlan rule;
+    PatternPlan head;
     head.kind = k;
     head.disc = low;
     head.node = alphas++;
     head.countOp = kGe;
     head.countK = 2;
     rule.pats.push_back(head);
-    spec.rules.push_back(rule);
+    plan.rules.push_back(rule);
   }
-  for (int h = 0; h < 24; ++h) spec.handleClass.push_back(h % 3 == 2 ? 1 : 0);
-  return spec;
+  for (int h = 0; h < 24; ++h) plan.handleClass.push_back(h % 3 == 2 ? 1 : 0);
+  return plan;
 }
 
-std::string NetSpec::describe() const {
+std::string NetPlan::describe() const {
   static const char* kinds[] = {"plain", "unique", "exists", "not",
                                 "count", "collect", "inline", "packet"};
   static const char* ops[] = {"==", "!=", "<", ">="};
@@ -336,7 +336,7 @@ std::string NetSpec::describe() const {
         << "\n";
   }
   for (size_t d = 0; d < discs.size(); ++d) {
-    const DiscSpec& s = discs[d];
+    const DiscPlan& s = discs[d];
     out << "disc " << d << " class " << s.cls << " right " << s.right;
     if (s.nullTest) {
       out << " null\n";
@@ -350,7 +350,7 @@ std::string NetSpec::describe() const {
            ".s" + std::to_string(o.slot);
   };
   for (size_t r = 0; r < rules.size(); ++r) {
-    const RuleSpec& rule = rules[r];
+    const RulePlan& rule = rules[r];
     out << "rule " << r << " packet " << rule.packet << " prio "
         << rule.staticPrio;
     if (rule.dynamic) {
@@ -359,7 +359,7 @@ std::string NetSpec::describe() const {
       out << " +" << rule.prioOffset << ")";
     }
     out << "\n";
-    for (const PatternSpec& p : rule.pats) {
+    for (const PatternPlan& p : rule.pats) {
       out << "  " << kinds[static_cast<int>(p.kind)] << " node " << p.node
           << " disc " << p.disc << " indep " << p.indepMask << " noupd "
           << p.noUpdateMask;
@@ -474,9 +474,9 @@ bool parseOps(const std::string& text, std::vector<Operation>* ops) {
 
 namespace {
 
-Operation randomOp(const NetSpec& spec, Rng& rng) {
+Operation randomOp(const NetPlan& plan, Rng& rng) {
   Operation op;
-  int handles = static_cast<int>(spec.handleClass.size());
+  int handles = static_cast<int>(plan.handleClass.size());
   int k = rng.below(1000);
   op.a = rng.below(handles);
   if (k < 280) {
@@ -504,9 +504,9 @@ Operation randomOp(const NetSpec& spec, Rng& rng) {
     op.kind = 'X';
   } else if (k < 880) {
     op.kind = 'Z';
-  } else if (spec.packets > 0) {
+  } else if (plan.packets > 0) {
     op.kind = rng.chance(55) ? 'P' : 'Q';
-    op.a = rng.below(spec.packets);
+    op.a = rng.below(plan.packets);
   } else {
     op.kind = 'A';
   }
@@ -515,18 +515,18 @@ Operation randomOp(const NetSpec& spec, Rng& rng) {
 
 }  // namespace
 
-std::vector<Operation> generateOps(const NetSpec& spec, uint64_t seed,
+std::vector<Operation> generateOps(const NetPlan& plan, uint64_t seed,
                                    int count) {
   Rng rng(seed ^ 0x5DEECE66Dull);
   std::vector<Operation> ops;
-  for (int i = 0; i < count; ++i) ops.push_back(randomOp(spec, rng));
+  for (int i = 0; i < count; ++i) ops.push_back(randomOp(plan, rng));
   return ops;
 }
 
-std::vector<Operation> decodeOps(const NetSpec& spec, const uint8_t* data,
+std::vector<Operation> decodeOps(const NetPlan& plan, const uint8_t* data,
                                  size_t size) {
   std::vector<Operation> ops;
-  int handles = static_cast<int>(spec.handleClass.size());
+  int handles = static_cast<int>(plan.handleClass.size());
   for (size_t i = 0; i + 1 < size; i += 2) {
     uint8_t k = data[i], v = data[i + 1];
     Operation op;
@@ -555,9 +555,9 @@ std::vector<Operation> decodeOps(const NetSpec& spec, const uint8_t* data,
       op.flag = v % 4;
     } else if (choice == 13) {
       op.kind = (k & 0x10) ? 'X' : 'Z';
-    } else if (spec.packets > 0) {
+    } else if (plan.packets > 0) {
       op.kind = choice == 14 ? 'P' : 'Q';
-      op.a = v % spec.packets;
+      op.a = v % plan.packets;
     } else {
       op.kind = 'F';
     }

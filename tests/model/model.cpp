@@ -111,7 +111,7 @@ struct OInst {
 
 class Model {
  public:
-  Model(const NetSpec& spec, QelNetwork* net, bool checking);
+  Model(const NetPlan& plan, QelNetwork* net, bool checking);
   ~Model();
   std::string apply(const Operation& op);
   size_t liveFacts() const { return byId_.size(); }
@@ -142,7 +142,7 @@ class Model {
     }
     return false;
   }
-  bool discPass(const DiscSpec& d, const MFact* f) const {
+  bool discPass(const DiscPlan& d, const MFact* f) const {
     if (!isA(f->cls, d.cls)) return false;
     return d.nullTest || compare(d.op, f->s[d.slot], d.constant);
   }
@@ -152,7 +152,7 @@ class Model {
     const MFact* f = o.pos == -1 ? cand : facts[o.pos];
     return f->s[o.slot];
   }
-  bool terms(const PatternSpec& p, const MFact* const* facts,
+  bool terms(const PatternPlan& p, const MFact* const* facts,
              const MFact* cand) const {
     for (const Term& t : p.terms) {
       if (!compare(t.op, value(t.a, facts, cand), value(t.b, facts, cand))) {
@@ -161,12 +161,12 @@ class Model {
     }
     return true;
   }
-  void* keyObject(const PatternSpec& p, const MFact* const* facts) const {
+  void* keyObject(const PatternPlan& p, const MFact* const* facts) const {
     const MFact* f = facts[p.keyPos];
     int h = (f->s[0] + kValues * f->s[1]) % static_cast<int>(handles_.size());
     return handles_[h].f;
   }
-  bool countCond(const PatternSpec& p, int n) const {
+  bool countCond(const PatternPlan& p, int n) const {
     switch (p.kind) {
       case Kind::Exists: return n >= 1;
       case Kind::Not: return n == 0;
@@ -174,7 +174,7 @@ class Model {
       default: return p.nullCollect || compare(p.countOp, n, p.countK);
     }
   }
-  bool packetOpen(const PatternSpec& p) const {
+  bool packetOpen(const PatternPlan& p) const {
     int s = packetState(p.packet);
     return p.packetState == 1 ? s != 0 : s == p.packetState;
   }
@@ -182,7 +182,7 @@ class Model {
     return !active_[p] ? 0 : (pending_[p] > 0 ? 1 : 2);
   }
   int priority(int r, const MFact* const* facts) const {
-    const RuleSpec& rule = spec_.rules[r];
+    const RulePlan& rule = spec_.rules[r];
     if (!rule.dynamic) return rule.staticPrio;
     int sum = rule.prioOffset;
     for (auto& t : rule.prioTerms) sum += facts[t.first]->s[t.second];
@@ -207,7 +207,7 @@ class Model {
   void tokenEvent(int d, int event);
   std::vector<int> reach(int r, const Key& ids, int disc, int mode,
                          int factId) const;
-  void travel(const RuleSpec& rule, int from, int origin, int mode,
+  void travel(const RulePlan& rule, int from, int origin, int mode,
               std::vector<int>* out) const;
   void addInst(int r, const Key& k, int prio);
   void dropInst(int r, const Key& k);
@@ -220,7 +220,7 @@ class Model {
               const std::vector<char>& oldPass,
               const std::vector<char>& newPass);
 
-  const NetSpec& spec_;
+  const NetPlan& spec_;
   ModelContext ctx_;
   bool checking_;
   std::vector<Handle> handles_;
@@ -346,42 +346,42 @@ QelPatternType patternType(Kind k) {
 
 }  // namespace
 
-std::unique_ptr<QelNetwork> buildNetwork(const NetSpec& spec) {
+std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan) {
   auto net = std::make_unique<ModelNetwork>();
-  int alphas = static_cast<int>(spec.rules.size());
-  int classes = static_cast<int>(spec.superOf.size());
-  net->names.reserve(classes + spec.packets + spec.rules.size());
-  net->init(0, spec.packets, static_cast<int>(spec.rules.size()),
-            static_cast<int>(spec.discs.size()), alphas, spec.rights,
-            spec.joins);
+  int alphas = static_cast<int>(plan.rules.size());
+  int classes = static_cast<int>(plan.superOf.size());
+  net->names.reserve(classes + plan.packets + plan.rules.size());
+  net->init(0, plan.packets, static_cast<int>(plan.rules.size()),
+            static_cast<int>(plan.discs.size()), alphas, plan.rights,
+            plan.joins);
   for (int c = 0; c < classes; ++c) {
     net->names.push_back("C" + std::to_string(c));
     ModelClassNode* node = new ModelClassNode(net.get(), c);
     node->name = const_cast<char*>(net->names.back().c_str());
-    node->kind = spec.kind[c];
+    node->kind = plan.kind[c];
     net->classes.append(node);
   }
   for (int c = 0; c < classes; ++c) {
-    if (spec.superOf[c] >= 0) {
+    if (plan.superOf[c] >= 0) {
       static_cast<QelClassNode*>(net->classes[c])
-          ->setSuperClass(static_cast<QelClassNode*>(net->classes[spec.superOf[c]]));
+          ->setSuperClass(static_cast<QelClassNode*>(net->classes[plan.superOf[c]]));
     }
   }
-  for (int p = 0; p < spec.packets; ++p) {
+  for (int p = 0; p < plan.packets; ++p) {
     net->names.push_back("p" + std::to_string(p));
     net->initPacket(static_cast<QelPacket*>(net->packets[p]),
                     const_cast<char*>(net->names.back().c_str()), 0, 0);
   }
-  for (size_t d = 0; d < spec.discs.size(); ++d) {
-    const DiscSpec& s = spec.discs[d];
+  for (size_t d = 0; d < plan.discs.size(); ++d) {
+    const DiscPlan& s = plan.discs[d];
     net->initDisc(static_cast<QelDiscNode*>(net->discs[d]), s.cls, s.right,
                   s.nullTest ? GetQelNullDisc() : discFn(static_cast<int>(d)));
   }
-  for (size_t r = 0; r < spec.rules.size(); ++r) {
-    const RuleSpec& rule = spec.rules[r];
+  for (size_t r = 0; r < plan.rules.size(); ++r) {
+    const RulePlan& rule = plan.rules[r];
     int last = -1;
     for (size_t j = 0; j < rule.pats.size(); ++j) {
-      const PatternSpec& p = rule.pats[j];
+      const PatternPlan& p = rule.pats[j];
       if (j == 0) {
         QelAlphaNode* alpha = static_cast<QelAlphaNode*>(net->alphas[p.node]);
         if (p.kind == Kind::Packet) {
@@ -400,7 +400,7 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetSpec& spec) {
       }
       int leftIsJoin = j > 1 ? 1 : 0;
       int left = j > 1 ? rule.pats[j - 1].node : rule.pats[0].node;
-      int right = p.disc >= 0 ? spec.discs[p.disc].right : -1;
+      int right = p.disc >= 0 ? plan.discs[p.disc].right : -1;
       QelJoinTest test = p.nullJoin || p.kind == Kind::Packet
                              ? GetQelNullJoin()
                              : joinFn(p.node);
@@ -439,29 +439,29 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetSpec& spec) {
   return net;
 }
 
-Model::Model(const NetSpec& spec, QelNetwork* net, bool checking)
-    : spec_(spec), checking_(checking) {
+Model::Model(const NetPlan& plan, QelNetwork* net, bool checking)
+    : spec_(plan), checking_(checking) {
   ctx_.model = this;
-  joinOwner_.assign(spec.joins, {-1, -1});
-  alphaOwner_.assign(spec.rules.size(), -1);
-  for (size_t r = 0; r < spec.rules.size(); ++r) {
-    const RuleSpec& rule = spec.rules[r];
+  joinOwner_.assign(plan.joins, {-1, -1});
+  alphaOwner_.assign(plan.rules.size(), -1);
+  for (size_t r = 0; r < plan.rules.size(); ++r) {
+    const RulePlan& rule = plan.rules[r];
     alphaOwner_[rule.pats[0].node] = static_cast<int>(r);
     for (size_t j = 1; j < rule.pats.size(); ++j) {
       joinOwner_[rule.pats[j].node] = {static_cast<int>(r), static_cast<int>(j)};
     }
   }
-  handles_.resize(spec.handleClass.size());
+  handles_.resize(plan.handleClass.size());
   for (size_t h = 0; h < handles_.size(); ++h) {
     handles_[h].f = newFact(static_cast<int>(h));
   }
-  active_.assign(spec.packets, 0);
-  pending_.assign(spec.packets, 0);
-  tok_.assign(spec.rules.size(), 0);
-  matches_.resize(spec.rules.size());
+  active_.assign(plan.packets, 0);
+  pending_.assign(plan.packets, 0);
+  tok_.assign(plan.rules.size(), 0);
+  matches_.resize(plan.rules.size());
   ctx_.start(net);
   seedTokens();
-  for (size_t r = 0; r < spec.rules.size(); ++r) {
+  for (size_t r = 0; r < plan.rules.size(); ++r) {
     enumerate(static_cast<int>(r), &matches_[r]);
     for (auto& m : matches_[r]) addInst(static_cast<int>(r), m.first, m.second.prio);
   }
@@ -510,7 +510,7 @@ void Model::refill() {
 
 bool Model::joinTest(int j, QelPartial* p, QelInfo* r) {
   auto owner = joinOwner_[j];
-  const PatternSpec& pat = spec_.rules[owner.first].pats[owner.second];
+  const PatternPlan& pat = spec_.rules[owner.first].pats[owner.second];
   const MFact* facts[4];
   factsOf(p, owner.second, facts);
   const MFact* cand = r != nullptr ? fact(r) : nullptr;
@@ -539,7 +539,7 @@ void* Model::key(int j, QelPartial* p) {
 // Equality keys: the value plus one, as an identity.
 void* Model::leftKey(int j, QelPartial* p) {
   auto owner = joinOwner_[j];
-  const PatternSpec& pat = spec_.rules[owner.first].pats[owner.second];
+  const PatternPlan& pat = spec_.rules[owner.first].pats[owner.second];
   const MFact* facts[4];
   factsOf(p, owner.second, facts);
   const Term& t = pat.terms[pat.eqTerm];
@@ -549,7 +549,7 @@ void* Model::leftKey(int j, QelPartial* p) {
 
 void* Model::rightKey(int j, QelInfo* r) {
   auto owner = joinOwner_[j];
-  const PatternSpec& pat = spec_.rules[owner.first].pats[owner.second];
+  const PatternPlan& pat = spec_.rules[owner.first].pats[owner.second];
   const Term& t = pat.terms[pat.eqTerm];
   return reinterpret_cast<void*>(static_cast<intptr_t>(fact(r)->s[t.a.slot] + 1));
 }
@@ -591,12 +591,12 @@ int Model::discCount(int d) const {
 
 void Model::enumerate(int r, Matches* out) const {
   out->clear();
-  const RuleSpec& rule = spec_.rules[r];
+  const RulePlan& rule = spec_.rules[r];
   int n = static_cast<int>(rule.pats.size());
   const MFact* facts[4] = {nullptr, nullptr, nullptr, nullptr};
   Key ids(n, kNullPos);
   std::vector<int> sizes(n, 0);
-  const PatternSpec& head = rule.pats[0];
+  const PatternPlan& head = rule.pats[0];
   if (head.kind == Kind::Plain) {
     for (auto& h : handles_) {
       if (!h.inWM || !discPass(spec_.discs[head.disc], h.f)) continue;
@@ -616,7 +616,7 @@ void Model::enumerate(int r, Matches* out) const {
 
 void Model::extend(int r, int j, const MFact** facts, Key& ids,
                    std::vector<int>& sizes, Matches* out) const {
-  const RuleSpec& rule = spec_.rules[r];
+  const RulePlan& rule = spec_.rules[r];
   int n = static_cast<int>(rule.pats.size());
   if (j == n) {
     TupleInfo info;
@@ -625,7 +625,7 @@ void Model::extend(int r, int j, const MFact** facts, Key& ids,
     (*out)[ids] = info;
     return;
   }
-  const PatternSpec& p = rule.pats[j];
+  const PatternPlan& p = rule.pats[j];
   facts[j] = nullptr;
   ids[j] = kNullPos;
   sizes[j] = 0;
@@ -675,7 +675,7 @@ void Model::extend(int r, int j, const MFact** facts, Key& ids,
 // What the first pattern's token memory holds after seeding.
 void Model::seedTokens() {
   for (size_t r = 0; r < spec_.rules.size(); ++r) {
-    const PatternSpec& head = spec_.rules[r].pats[0];
+    const PatternPlan& head = spec_.rules[r].pats[0];
     switch (head.kind) {
       case Kind::Not: tok_[r] = discCount(head.disc) == 0; break;
       case Kind::Count:
@@ -692,7 +692,7 @@ void Model::seedTokens() {
 void Model::tokenEvent(int d, int event) {
   if (!checking_) return;
   for (size_t r = 0; r < spec_.rules.size(); ++r) {
-    const PatternSpec& head = spec_.rules[r].pats[0];
+    const PatternPlan& head = spec_.rules[r].pats[0];
     if (head.disc != d) continue;
     int n = discCount(d);
     switch (head.kind) {
@@ -712,11 +712,11 @@ void Model::tokenEvent(int d, int event) {
 
 // How an update travels down a rule's chain from node `from`, the changed
 // object sitting at tuple position `origin`.
-void Model::travel(const RuleSpec& rule, int from, int origin, int mode,
+void Model::travel(const RulePlan& rule, int from, int origin, int mode,
                    std::vector<int>* out) const {
   int n = static_cast<int>(rule.pats.size());
   for (int j = from; j < n; ++j) {
-    const PatternSpec& p = rule.pats[j];
+    const PatternPlan& p = rule.pats[j];
     int d = j - origin;
     bool stop = mode == 2 && bit(p.noUpdateMask, d);
     if (stop) return;
@@ -731,15 +731,15 @@ void Model::travel(const RuleSpec& rule, int from, int origin, int mode,
 // reaches rule r's action for the continuing match `ids`.
 std::vector<int> Model::reach(int r, const Key& ids, int disc, int mode,
                               int factId) const {
-  const RuleSpec& rule = spec_.rules[r];
+  const RulePlan& rule = spec_.rules[r];
   std::vector<int> out;
-  const PatternSpec& head = rule.pats[0];
+  const PatternPlan& head = rule.pats[0];
   if (head.kind == Kind::Plain && head.disc == disc && ids[0] == factId &&
       !(mode == 2 && bit(head.noUpdateMask, 0))) {
     travel(rule, 1, 0, mode, &out);
   }
   for (size_t j = 1; j < rule.pats.size(); ++j) {
-    const PatternSpec& p = rule.pats[j];
+    const PatternPlan& p = rule.pats[j];
     if (p.disc != disc) continue;
     bool blocked = mode == 2 && bit(p.noUpdateMask, 0);
     if (addsObject(p.kind) && ids[j] == factId && !blocked) {
@@ -786,7 +786,7 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
   std::vector<std::pair<int, Key>> created;
   for (size_t ri = 0; ri < spec_.rules.size(); ++ri) {
     int r = static_cast<int>(ri);
-    const RuleSpec& rule = spec_.rules[r];
+    const RulePlan& rule = spec_.rules[r];
     enumerate(r, &matches_[r]);
     for (auto& m : before[r]) {
       if (!matches_[r].count(m.first)) dropInst(r, m.first);
@@ -801,7 +801,7 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
       // meet some of its pairs updated and others not yet.
       int relevant = 0;
       bool moved = false, objectBefore = false, countedAfter = false;
-      for (const PatternSpec& p : rule.pats) {
+      for (const PatternPlan& p : rule.pats) {
         if (p.disc < 0) continue;
         bool rel = oldPass[p.disc] || newPass[p.disc];
         if (!rel) continue;
@@ -1074,7 +1074,7 @@ std::string Model::apply(const Operation& op) {
       ++changeCount_;
       active_[p] = on;
       for (size_t r = 0; r < spec_.rules.size(); ++r) {
-        const PatternSpec& head = spec_.rules[r].pats[0];
+        const PatternPlan& head = spec_.rules[r].pats[0];
         if (head.kind == Kind::Packet && head.packet == p) tok_[r] = packetOpen(head);
       }
       settle(before, -1, 0, none, none);
@@ -1254,16 +1254,16 @@ std::string Model::agendaText() {
 
 std::string ModelRun::agendaText() { return model_->agendaText(); }
 
-ModelRun::ModelRun(const NetSpec& spec, QelNetwork* net, bool checking)
-    : model_(new Model(spec, net, checking)) {}
+ModelRun::ModelRun(const NetPlan& plan, QelNetwork* net, bool checking)
+    : model_(new Model(plan, net, checking)) {}
 ModelRun::~ModelRun() = default;
 std::string ModelRun::apply(const Operation& op) { return model_->apply(op); }
 size_t ModelRun::liveFacts() const { return model_->liveFacts(); }
 
-std::string runOps(const NetSpec& spec, QelNetwork* net,
+std::string runOps(const NetPlan& plan, QelNetwork* net,
                    const std::vector<Operation>& ops, int* failedAt,
                    Stats* stats) {
-  Model model(spec, net, true);
+  Model model(plan, net, true);
   struct Flush {
     Model& m;
     Stats* out;

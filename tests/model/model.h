@@ -1,10 +1,10 @@
 // Randomized differential testing of the library against a brute-force
 // oracle.
 //
-// A NetSpec is a random ruleset: classes of facts with three small integer
+// A NetPlan is a random ruleset: classes of facts with three small integer
 // slots, discrimination tests on slot values, and rules of one to four
 // patterns joined by every join kind. A Model builds a context over the
-// network built from a NetSpec, applies Operations to it, and after each one
+// network built from a NetPlan, applies Operations to it, and after each one
 // recomputes every rule's matches from the working memory alone, predicts the
 // agenda, and compares both with what the library holds.
 #ifndef QEL_TESTS_MODEL_MODEL_H
@@ -55,14 +55,14 @@ struct Term {
   Operand b;
 };
 
-struct DiscSpec {
+struct DiscPlan {
   int cls = 0;
   bool nullTest = true;
   int slot = 0, op = kEq, constant = 0;
   int right = -1;  // right node index, -1 for none
 };
 
-struct PatternSpec {
+struct PatternPlan {
   Kind kind = Kind::Plain;
   int disc = -1;            // the discrimination node (none for inline, packet)
   std::vector<Term> terms;  // join test, or the inline test
@@ -76,8 +76,8 @@ struct PatternSpec {
   int node = -1;  // alpha index for pattern 0, else join index
 };
 
-struct RuleSpec {
-  std::vector<PatternSpec> pats;
+struct RulePlan {
+  std::vector<PatternPlan> pats;
   int packet = -1;
   bool dynamic = false;
   int staticPrio = 0;
@@ -85,20 +85,20 @@ struct RuleSpec {
   int prioOffset = 0;
 };
 
-struct NetSpec {
+struct NetPlan {
   std::vector<int> superOf;  // -1 for none; a superclass has a lower index
   std::vector<int> kind;     // 0 internal, 1 external
   int packets = 0;
-  std::vector<DiscSpec> discs;
-  std::vector<RuleSpec> rules;
+  std::vector<DiscPlan> discs;
+  std::vector<RulePlan> rules;
   int rights = 0, joins = 0;
   std::vector<int> handleClass;  // the class of each object handle
   std::string describe() const;
 };
 
-NetSpec generateNet(uint64_t seed);
+NetPlan generateNet(uint64_t seed);
 // A fixed ruleset with every join kind, for the soak and thread runs.
-NetSpec soakNet();
+NetPlan soakNet();
 
 // One step of a run. Handles name objects: each handle holds one fact at a
 // time; a fact the library deletes is replaced by a new one (new id) that is
@@ -119,15 +119,15 @@ struct Operation {
 };
 std::string formatOps(const std::vector<Operation>& ops);
 bool parseOps(const std::string& text, std::vector<Operation>* ops);
-std::vector<Operation> generateOps(const NetSpec& spec, uint64_t seed,
+std::vector<Operation> generateOps(const NetPlan& plan, uint64_t seed,
                                    int count);
 // Decodes fuzz input into operations.
-std::vector<Operation> decodeOps(const NetSpec& spec, const uint8_t* data,
+std::vector<Operation> decodeOps(const NetPlan& plan, const uint8_t* data,
                                  size_t size);
 
-// The library network built from a spec.
+// The library network built from a plan.
 class ModelNetwork;
-std::unique_ptr<QelNetwork> buildNetwork(const NetSpec& spec);
+std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan);
 
 // What the checks covered.
 struct Stats {
@@ -148,14 +148,14 @@ struct Stats {
 class Model;
 // Runs `ops` on a fresh context over `net`; returns "" when every check
 // passed, else the first mismatch, with its operation index in *failedAt.
-std::string runOps(const NetSpec& spec, QelNetwork* net,
+std::string runOps(const NetPlan& plan, QelNetwork* net,
                    const std::vector<Operation>& ops, int* failedAt,
                    Stats* stats = nullptr);
 
 // A context plus its oracle, for callers that drive it themselves.
 class ModelRun {
  public:
-  ModelRun(const NetSpec& spec, QelNetwork* net, bool checking);
+  ModelRun(const NetPlan& plan, QelNetwork* net, bool checking);
   ~ModelRun();
   // "" when the library agrees with the oracle after the operation.
   std::string apply(const Operation& op);

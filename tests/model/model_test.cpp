@@ -32,11 +32,11 @@ long residentKb() {
   return resident * 4;
 }
 
-bool fails(const NetSpec& spec, QelNetwork* net,
+bool fails(const NetPlan& plan, QelNetwork* net,
            const std::vector<Operation>& ops, std::string* message,
            int* at, Stats* stats = nullptr) {
   int failedAt = 0;
-  std::string m = runOps(spec, net, ops, &failedAt, stats);
+  std::string m = runOps(plan, net, ops, &failedAt, stats);
   if (m.empty()) return false;
   if (message != nullptr) *message = m;
   if (at != nullptr) *at = failedAt;
@@ -44,7 +44,7 @@ bool fails(const NetSpec& spec, QelNetwork* net,
 }
 
 // Removes chunks of operations, then single ones, while the run still fails.
-std::vector<Operation> shrink(const NetSpec& spec, QelNetwork* net,
+std::vector<Operation> shrink(const NetPlan& plan, QelNetwork* net,
                               std::vector<Operation> ops) {
   for (size_t chunk = ops.size() / 2; chunk >= 1; chunk /= 2) {
     bool progress = true;
@@ -53,7 +53,7 @@ std::vector<Operation> shrink(const NetSpec& spec, QelNetwork* net,
       for (size_t i = 0; i + chunk <= ops.size(); ++i) {
         std::vector<Operation> fewer(ops.begin(), ops.begin() + i);
         fewer.insert(fewer.end(), ops.begin() + i + chunk, ops.end());
-        if (fails(spec, net, fewer, nullptr, nullptr)) {
+        if (fails(plan, net, fewer, nullptr, nullptr)) {
           ops = fewer;
           progress = true;
           break;
@@ -65,15 +65,15 @@ std::vector<Operation> shrink(const NetSpec& spec, QelNetwork* net,
   return ops;
 }
 
-void report(uint64_t seed, const NetSpec& spec, QelNetwork* net,
+void report(uint64_t seed, const NetPlan& plan, QelNetwork* net,
             const std::vector<Operation>& ops) {
-  std::vector<Operation> small = shrink(spec, net, ops);
+  std::vector<Operation> small = shrink(plan, net, ops);
   std::string message;
   int at = 0;
-  fails(spec, net, small, &message, &at);
+  fails(plan, net, small, &message, &at);
   std::printf("MISMATCH seed %llu: %s\n", static_cast<unsigned long long>(seed),
               message.c_str());
-  std::printf("ruleset:\n%s", spec.describe().c_str());
+  std::printf("ruleset:\n%s", plan.describe().c_str());
   std::printf("shortest sequence (%zu operations, fails at %d):\n",
               small.size(), at);
   std::printf("  model_test --seed %llu --replay \"%s\"\n",
@@ -91,14 +91,14 @@ int runRandom(uint64_t start, int seeds, int opsPerSeed) {
   Stats stats;
   for (int s = 0; s < seeds; ++s) {
     uint64_t seed = start + static_cast<uint64_t>(s);
-    NetSpec spec = generateNet(seed);
-    auto net = buildNetwork(spec);
-    std::vector<Operation> ops = generateOps(spec, seed, opsPerSeed);
+    NetPlan plan = generateNet(seed);
+    auto net = buildNetwork(plan);
+    std::vector<Operation> ops = generateOps(plan, seed, opsPerSeed);
     std::string message;
     int at = 0;
-    if (fails(spec, net.get(), ops, &message, &at, &stats)) {
+    if (fails(plan, net.get(), ops, &message, &at, &stats)) {
       ops.resize(static_cast<size_t>(at + 1));
-      report(seed, spec, net.get(), ops);
+      report(seed, plan, net.get(), ops);
       if (++failures >= 3) break;
     }
     total += opsPerSeed;
@@ -117,15 +117,15 @@ int runRandom(uint64_t start, int seeds, int opsPerSeed) {
 }
 
 int runReplay(uint64_t seed, const std::string& text) {
-  NetSpec spec = generateNet(seed);
+  NetPlan plan = generateNet(seed);
   std::vector<Operation> ops;
   if (!parseOps(text, &ops)) {
     std::printf("cannot parse the operations\n");
     return 2;
   }
-  std::printf("ruleset:\n%s", spec.describe().c_str());
-  auto net = buildNetwork(spec);
-  ModelRun run(spec, net.get(), true);
+  std::printf("ruleset:\n%s", plan.describe().c_str());
+  auto net = buildNetwork(plan);
+  ModelRun run(plan, net.get(), true);
   std::printf("start:%s\n", run.agendaText().c_str());
   for (size_t i = 0; i < ops.size(); ++i) {
     std::vector<Operation> one(1, ops[i]);
@@ -145,18 +145,18 @@ int runReplay(uint64_t seed, const std::string& text) {
 int runThreads(int threads, int opsPerThread, uint64_t seed) {
   int failures = 0;
   for (int round = 0; round < 2; ++round) {
-    NetSpec spec = round == 0 ? soakNet() : generateNet(seed);
-    auto net = buildNetwork(spec);
+    NetPlan plan = round == 0 ? soakNet() : generateNet(seed);
+    auto net = buildNetwork(plan);
     std::vector<std::unique_ptr<ModelRun>> runs;
     for (int t = 0; t < threads; ++t) {
-      runs.emplace_back(new ModelRun(spec, net.get(), true));
+      runs.emplace_back(new ModelRun(plan, net.get(), true));
     }
     std::vector<std::string> results(threads);
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {
       pool.emplace_back([&, t]() {
         std::vector<Operation> ops =
-            generateOps(spec, seed * 131 + static_cast<uint64_t>(t), opsPerThread);
+            generateOps(plan, seed * 131 + static_cast<uint64_t>(t), opsPerThread);
         for (size_t i = 0; i < ops.size(); ++i) {
           std::string m = runs[t]->apply(ops[i]);
           if (!m.empty()) {
@@ -185,11 +185,11 @@ int runThreads(int threads, int opsPerThread, uint64_t seed) {
 // Assert, update and retract cycles through rules of every join kind,
 // without the oracle; resident memory must not creep.
 int runSoak(long cycles) {
-  NetSpec spec = soakNet();
-  auto net = buildNetwork(spec);
-  ModelRun run(spec, net.get(), false);
+  NetPlan plan = soakNet();
+  auto net = buildNetwork(plan);
+  ModelRun run(plan, net.get(), false);
   Rng rng(12345);
-  int handles = static_cast<int>(spec.handleClass.size());
+  int handles = static_cast<int>(plan.handleClass.size());
   long early = -1;
   long peakFacts = 0;
   for (long c = 1; c <= cycles; ++c) {
