@@ -9,9 +9,11 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 cmake -S tests/install -B "$prefix/consumer" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$prefix/consumer" >/dev/null
-LD_LIBRARY_PATH="$prefix/lib" "$prefix/consumer/consumer" | grep -qx "Ruleset: installed"
+out=$(LD_LIBRARY_PATH="$prefix/lib" "$prefix/consumer/consumer")
+[ "$(head -n1 <<<"$out")" = "Ruleset: installed" ]
 flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs qel)
 # shellcheck disable=SC2086
 g++ -std=c++17 tests/install/main.cpp $flags -o "$prefix/pc-consumer"
-LD_LIBRARY_PATH="$prefix/lib" "$prefix/pc-consumer" | grep -qx "Ruleset: installed"
+out=$(LD_LIBRARY_PATH="$prefix/lib" "$prefix/pc-consumer")
+[ "$(head -n1 <<<"$out")" = "Ruleset: installed" ]
 echo "install check passed: find_package and pkg-config"
