@@ -119,7 +119,7 @@ class Model {
 
   // Callbacks.
   bool discTest(int d, QelInfo* r) const {
-    return discPass(spec_.discs[d], fact(r));
+    return discPass(plan_.discs[d], fact(r));
   }
   bool joinTest(int j, QelPartial* p, QelInfo* r);
   bool alphaCount(int a, int n) const;
@@ -137,7 +137,7 @@ class Model {
     return static_cast<const MFact*>(r->object);
   }
   bool isA(int cls, int base) const {
-    for (int c = cls; c >= 0; c = spec_.superOf[c]) {
+    for (int c = cls; c >= 0; c = plan_.superOf[c]) {
       if (c == base) return true;
     }
     return false;
@@ -182,7 +182,7 @@ class Model {
     return !active_[p] ? 0 : (pending_[p] > 0 ? 1 : 2);
   }
   int priority(int r, const MFact* const* facts) const {
-    const RulePlan& rule = spec_.rules[r];
+    const RulePlan& rule = plan_.rules[r];
     if (!rule.dynamic) return rule.staticPrio;
     int sum = rule.prioOffset;
     for (auto& t : rule.prioTerms) sum += facts[t.first]->s[t.second];
@@ -220,7 +220,7 @@ class Model {
               const std::vector<char>& oldPass,
               const std::vector<char>& newPass);
 
-  const NetPlan& spec_;
+  const NetPlan& plan_;
   ModelContext ctx_;
   bool checking_;
   std::vector<Handle> handles_;
@@ -440,7 +440,7 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan) {
 }
 
 Model::Model(const NetPlan& plan, QelNetwork* net, bool checking)
-    : spec_(plan), checking_(checking) {
+    : plan_(plan), checking_(checking) {
   ctx_.model = this;
   joinOwner_.assign(plan.joins, {-1, -1});
   alphaOwner_.assign(plan.rules.size(), -1);
@@ -488,7 +488,7 @@ MFact* Model::newFact(int h) {
   f->s[1] = (f->id * 5 + 2) % kValues;
   f->s[2] = (f->id * 3) % kValues;
   f->handle = h;
-  f->cls = spec_.handleClass[h];
+  f->cls = plan_.handleClass[h];
   byId_[f->id] = f;
   return f;
 }
@@ -510,7 +510,7 @@ void Model::refill() {
 
 bool Model::joinTest(int j, QelPartial* p, QelInfo* r) {
   auto owner = joinOwner_[j];
-  const PatternPlan& pat = spec_.rules[owner.first].pats[owner.second];
+  const PatternPlan& pat = plan_.rules[owner.first].pats[owner.second];
   const MFact* facts[4];
   factsOf(p, owner.second, facts);
   const MFact* cand = r != nullptr ? fact(r) : nullptr;
@@ -521,25 +521,25 @@ bool Model::joinTest(int j, QelPartial* p, QelInfo* r) {
 }
 
 bool Model::alphaCount(int a, int n) const {
-  return countCond(spec_.rules[alphaOwner_[a]].pats[0], n);
+  return countCond(plan_.rules[alphaOwner_[a]].pats[0], n);
 }
 
 bool Model::joinCount(int j, int n) const {
   auto owner = joinOwner_[j];
-  return countCond(spec_.rules[owner.first].pats[owner.second], n);
+  return countCond(plan_.rules[owner.first].pats[owner.second], n);
 }
 
 void* Model::key(int j, QelPartial* p) {
   auto owner = joinOwner_[j];
   const MFact* facts[4];
   factsOf(p, owner.second, facts);
-  return keyObject(spec_.rules[owner.first].pats[owner.second], facts);
+  return keyObject(plan_.rules[owner.first].pats[owner.second], facts);
 }
 
 // Equality keys: the value plus one, as an identity.
 void* Model::leftKey(int j, QelPartial* p) {
   auto owner = joinOwner_[j];
-  const PatternPlan& pat = spec_.rules[owner.first].pats[owner.second];
+  const PatternPlan& pat = plan_.rules[owner.first].pats[owner.second];
   const MFact* facts[4];
   factsOf(p, owner.second, facts);
   const Term& t = pat.terms[pat.eqTerm];
@@ -549,19 +549,19 @@ void* Model::leftKey(int j, QelPartial* p) {
 
 void* Model::rightKey(int j, QelInfo* r) {
   auto owner = joinOwner_[j];
-  const PatternPlan& pat = spec_.rules[owner.first].pats[owner.second];
+  const PatternPlan& pat = plan_.rules[owner.first].pats[owner.second];
   const Term& t = pat.terms[pat.eqTerm];
   return reinterpret_cast<void*>(static_cast<intptr_t>(fact(r)->s[t.a.slot] + 1));
 }
 
 int Model::prio(int r, QelPartial* p) {
   const MFact* facts[4];
-  factsOf(p, static_cast<int>(spec_.rules[r].pats.size()), facts);
+  factsOf(p, static_cast<int>(plan_.rules[r].pats.size()), facts);
   return priority(r, facts);
 }
 
 void Model::action(int r, QelPartial* p) {
-  int n = static_cast<int>(spec_.rules[r].pats.size());
+  int n = static_cast<int>(plan_.rules[r].pats.size());
   Key k(n);
   QelPartial* q = p;
   for (int pos = n - 1; pos >= 0; --pos, q = q->parent) {
@@ -584,14 +584,14 @@ int Model::afterAction() {
 int Model::discCount(int d) const {
   int n = 0;
   for (auto& h : handles_) {
-    if (h.inWM && discPass(spec_.discs[d], h.f)) ++n;
+    if (h.inWM && discPass(plan_.discs[d], h.f)) ++n;
   }
   return n;
 }
 
 void Model::enumerate(int r, Matches* out) const {
   out->clear();
-  const RulePlan& rule = spec_.rules[r];
+  const RulePlan& rule = plan_.rules[r];
   int n = static_cast<int>(rule.pats.size());
   const MFact* facts[4] = {nullptr, nullptr, nullptr, nullptr};
   Key ids(n, kNullPos);
@@ -599,7 +599,7 @@ void Model::enumerate(int r, Matches* out) const {
   const PatternPlan& head = rule.pats[0];
   if (head.kind == Kind::Plain) {
     for (auto& h : handles_) {
-      if (!h.inWM || !discPass(spec_.discs[head.disc], h.f)) continue;
+      if (!h.inWM || !discPass(plan_.discs[head.disc], h.f)) continue;
       facts[0] = h.f;
       ids[0] = h.f->id;
       extend(r, 1, facts, ids, sizes, out);
@@ -616,7 +616,7 @@ void Model::enumerate(int r, Matches* out) const {
 
 void Model::extend(int r, int j, const MFact** facts, Key& ids,
                    std::vector<int>& sizes, Matches* out) const {
-  const RulePlan& rule = spec_.rules[r];
+  const RulePlan& rule = plan_.rules[r];
   int n = static_cast<int>(rule.pats.size());
   if (j == n) {
     TupleInfo info;
@@ -634,7 +634,7 @@ void Model::extend(int r, int j, const MFact** facts, Key& ids,
     case Kind::ObjUnique: {
       void* want = p.kind == Kind::ObjUnique ? keyObject(p, facts) : nullptr;
       for (auto& h : handles_) {
-        if (!h.inWM || !discPass(spec_.discs[p.disc], h.f)) continue;
+        if (!h.inWM || !discPass(plan_.discs[p.disc], h.f)) continue;
         if (p.kind == Kind::ObjUnique && h.f != want) continue;
         if (!terms(p, facts, h.f)) continue;
         facts[j] = h.f;
@@ -654,7 +654,7 @@ void Model::extend(int r, int j, const MFact** facts, Key& ids,
     default: {
       int count = 0;
       for (auto& h : handles_) {
-        if (h.inWM && discPass(spec_.discs[p.disc], h.f) &&
+        if (h.inWM && discPass(plan_.discs[p.disc], h.f) &&
             terms(p, facts, h.f)) {
           ++count;
         }
@@ -674,8 +674,8 @@ void Model::extend(int r, int j, const MFact** facts, Key& ids,
 
 // What the first pattern's token memory holds after seeding.
 void Model::seedTokens() {
-  for (size_t r = 0; r < spec_.rules.size(); ++r) {
-    const PatternPlan& head = spec_.rules[r].pats[0];
+  for (size_t r = 0; r < plan_.rules.size(); ++r) {
+    const PatternPlan& head = plan_.rules[r].pats[0];
     switch (head.kind) {
       case Kind::Not: tok_[r] = discCount(head.disc) == 0; break;
       case Kind::Count:
@@ -691,8 +691,8 @@ void Model::seedTokens() {
 // counts are already those after the change.
 void Model::tokenEvent(int d, int event) {
   if (!checking_) return;
-  for (size_t r = 0; r < spec_.rules.size(); ++r) {
-    const PatternPlan& head = spec_.rules[r].pats[0];
+  for (size_t r = 0; r < plan_.rules.size(); ++r) {
+    const PatternPlan& head = plan_.rules[r].pats[0];
     if (head.disc != d) continue;
     int n = discCount(d);
     switch (head.kind) {
@@ -731,7 +731,7 @@ void Model::travel(const RulePlan& rule, int from, int origin, int mode,
 // reaches rule r's action for the continuing match `ids`.
 std::vector<int> Model::reach(int r, const Key& ids, int disc, int mode,
                               int factId) const {
-  const RulePlan& rule = spec_.rules[r];
+  const RulePlan& rule = plan_.rules[r];
   std::vector<int> out;
   const PatternPlan& head = rule.pats[0];
   if (head.kind == Kind::Plain && head.disc == disc && ids[0] == factId &&
@@ -757,12 +757,12 @@ void Model::addInst(int r, const Key& k, int prio) {
   inst.prio = prio;
   inst.rec = changeCount_;
   agenda_[{r, k}] = inst;
-  int p = spec_.rules[r].packet;
+  int p = plan_.rules[r].packet;
   if (p >= 0) ++pending_[p];
 }
 
 void Model::countDown(int r) {
-  int p = spec_.rules[r].packet;
+  int p = plan_.rules[r].packet;
   if (p >= 0 && pending_[p] > 0) --pending_[p];
 }
 
@@ -784,9 +784,9 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
   for (auto& e : agenda_) taintAll = taintAll || e.second.tainted;
   reordered_ = false;
   std::vector<std::pair<int, Key>> created;
-  for (size_t ri = 0; ri < spec_.rules.size(); ++ri) {
+  for (size_t ri = 0; ri < plan_.rules.size(); ++ri) {
     int r = static_cast<int>(ri);
-    const RulePlan& rule = spec_.rules[r];
+    const RulePlan& rule = plan_.rules[r];
     enumerate(r, &matches_[r]);
     for (auto& m : before[r]) {
       if (!matches_[r].count(m.first)) dropInst(r, m.first);
@@ -821,7 +821,7 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
       }
       if (changed < 0) continue;
       std::vector<int> modes;
-      for (size_t d = 0; d < spec_.discs.size(); ++d) {
+      for (size_t d = 0; d < plan_.discs.size(); ++d) {
         if (!oldPass[d] || !newPass[d]) continue;
         std::vector<int> more = reach(r, m.first, static_cast<int>(d), mode, changed);
         modes.insert(modes.end(), more.begin(), more.end());
@@ -888,13 +888,13 @@ std::string Model::tupleText(int r, const Key& k) const {
 std::string Model::opUpdate(int h, int mode, const Operation& op) {
   Handle& hd = handles_[h];
   MFact* f = hd.f;
-  std::vector<char> oldPass(spec_.discs.size()), newPass(spec_.discs.size());
-  for (size_t d = 0; d < spec_.discs.size(); ++d) {
-    oldPass[d] = discPass(spec_.discs[d], f);
+  std::vector<char> oldPass(plan_.discs.size()), newPass(plan_.discs.size());
+  for (size_t d = 0; d < plan_.discs.size(); ++d) {
+    oldPass[d] = discPass(plan_.discs[d], f);
   }
   if (op.slot >= 0) f->s[op.slot] = op.value;
-  for (size_t d = 0; d < spec_.discs.size(); ++d) {
-    newPass[d] = discPass(spec_.discs[d], f);
+  for (size_t d = 0; d < plan_.discs.size(); ++d) {
+    newPass[d] = discPass(plan_.discs[d], f);
   }
   std::vector<Matches> before = matches_;
   ++changeCount_;
@@ -904,7 +904,7 @@ std::string Model::opUpdate(int h, int mode, const Operation& op) {
   } else {
     ctx_.updateObject(f, mode == 1 ? 1 : 0);
   }
-  for (size_t d = 0; d < spec_.discs.size(); ++d) {
+  for (size_t d = 0; d < plan_.discs.size(); ++d) {
     if (oldPass[d] && newPass[d]) tokenEvent(static_cast<int>(d), 0);
     if (!oldPass[d] && newPass[d]) tokenEvent(static_cast<int>(d), 1);
     if (oldPass[d] && !newPass[d]) tokenEvent(static_cast<int>(d), 2);
@@ -937,8 +937,8 @@ std::string Model::apply(const Operation& op) {
       void* back = ctx_.assertObject(hd.f->cls, hd.f);
       if (back != hd.f) failure = "assertObject returned another object";
       hd.inWM = true;
-      for (size_t d = 0; d < spec_.discs.size(); ++d) {
-        if (discPass(spec_.discs[d], hd.f)) tokenEvent(static_cast<int>(d), 1);
+      for (size_t d = 0; d < plan_.discs.size(); ++d) {
+        if (discPass(plan_.discs[d], hd.f)) tokenEvent(static_cast<int>(d), 1);
       }
       settle(before, -1, 0, none, none);
       break;
@@ -951,19 +951,19 @@ std::string Model::apply(const Operation& op) {
         ctx_.retractObject(f, op.flag ? 1 : 0);  // unknown: nothing happens
         break;
       }
-      std::vector<char> pass(spec_.discs.size());
-      for (size_t d = 0; d < spec_.discs.size(); ++d) {
-        pass[d] = discPass(spec_.discs[d], f);
+      std::vector<char> pass(plan_.discs.size());
+      for (size_t d = 0; d < plan_.discs.size(); ++d) {
+        pass[d] = discPass(plan_.discs[d], f);
       }
       ++changeCount_;
       hd.inWM = false;
-      bool deletes = op.flag && spec_.kind[f->cls] != 1;
+      bool deletes = op.flag && plan_.kind[f->cls] != 1;
       ctx_.retractObject(f, op.flag ? 1 : 0);
       if (deletes && hd.f != nullptr) {
         failure = "retract with deletion did not delete the object";
       }
       if (!deletes && hd.f == nullptr) failure = "retract deleted the object";
-      for (size_t d = 0; d < spec_.discs.size(); ++d) {
+      for (size_t d = 0; d < plan_.discs.size(); ++d) {
         if (pass[d]) tokenEvent(static_cast<int>(d), 2);
       }
       settle(before, -1, 0, none, none);
@@ -1041,7 +1041,7 @@ std::string Model::apply(const Operation& op) {
       }
       for (auto& h : handles_) {
         if (h.f != nullptr && h.inWM) {
-          if (spec_.kind[h.f->cls] != 1) {
+          if (plan_.kind[h.f->cls] != 1) {
             failure = "a reset kept an internal object";
           }
           h.inWM = false;
@@ -1059,8 +1059,8 @@ std::string Model::apply(const Operation& op) {
     }
     case 'P':
     case 'Q': {
-      if (spec_.packets == 0) break;
-      int p = op.a % spec_.packets;
+      if (plan_.packets == 0) break;
+      int p = op.a % plan_.packets;
       unsigned char found = 0;
       std::string name = "p" + std::to_string(p);
       bool on = op.kind == 'P';
@@ -1073,8 +1073,8 @@ std::string Model::apply(const Operation& op) {
       if (active_[p] == (on ? 1 : 0)) break;
       ++changeCount_;
       active_[p] = on;
-      for (size_t r = 0; r < spec_.rules.size(); ++r) {
-        const PatternPlan& head = spec_.rules[r].pats[0];
+      for (size_t r = 0; r < plan_.rules.size(); ++r) {
+        const PatternPlan& head = plan_.rules[r].pats[0];
         if (head.kind == Kind::Packet && head.packet == p) tok_[r] = packetOpen(head);
       }
       settle(before, -1, 0, none, none);
@@ -1127,9 +1127,9 @@ std::string Model::check() {
     return err.str();
   }
   // The memory of each rule's last node holds exactly the matches.
-  for (size_t ri = 0; ri < spec_.rules.size(); ++ri) {
+  for (size_t ri = 0; ri < plan_.rules.size(); ++ri) {
     int r = static_cast<int>(ri);
-    int n = static_cast<int>(spec_.rules[r].pats.size());
+    int n = static_cast<int>(plan_.rules[r].pats.size());
     QelLeftMem* mem = ctx_.ruleMems[r]->mainAction->leftMem;
     std::map<Key, std::vector<int>> held;
     for (QelPartial* p = mem->partials; p != nullptr; p = p->nextInMemory) {
@@ -1180,8 +1180,8 @@ std::string Model::check() {
     if (alt != alts_.end()) {
       const OInst& f = alt->second.fresh;
       if (i->priority == f.prio && i->recency == f.rec) {
-        if (!agenda_.count(key) && spec_.rules[r].packet >= 0) {
-          ++pending_[spec_.rules[r].packet];
+        if (!agenda_.count(key) && plan_.rules[r].packet >= 0) {
+          ++pending_[plan_.rules[r].packet];
         }
         agenda_[key] = f;
         ++stats.fresh;
@@ -1223,7 +1223,7 @@ std::string Model::check() {
       return err.str();
     }
   }
-  for (int p = 0; p < spec_.packets; ++p) {
+  for (int p = 0; p < plan_.packets; ++p) {
     QelPacketMem* mem = ctx_.packetMems[p];
     if (mem->state != packetState(p) || mem->pendingCount != pending_[p]) {
       err << "packet " << p << " state " << mem->state << " pending "
@@ -1244,7 +1244,7 @@ std::string Model::agendaText() {
            std::to_string(i->priority) + "@" + std::to_string(i->recency);
   }
   fired_.clear();
-  for (int p = 0; p < spec_.packets; ++p) {
+  for (int p = 0; p < plan_.packets; ++p) {
     out += " | p" + std::to_string(p) + " state " +
            std::to_string(ctx_.packetMems[p]->state) + " pending " +
            std::to_string(ctx_.packetMems[p]->pendingCount);
