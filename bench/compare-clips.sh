@@ -5,13 +5,13 @@
 #
 # Usage: bench/compare-clips.sh [BINDIR] [RUNS] [SIZES]
 #   BINDIR  where qel_manners, qel_manners_generate and qel_manners_check
-#           were built (default build-m/examples/manners_alt)
+#           were built (default build-m/examples/manners)
 #   RUNS    runs per engine and size (default 5)
 #   SIZES   guest counts (default "16 32 64 128 256")
 # Needs /usr/bin/time and clips on the PATH.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
-bin=${1:-$here/../build-m/examples/manners_alt}
+bin=${1:-$here/../build-m/examples/manners}
 runs=${2:-5}
 sizes=${3:-"16 32 64 128 256"}
 work=$(mktemp -d)

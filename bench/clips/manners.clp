@@ -1,5 +1,5 @@
 ;;; Miss Manners for the peer engine, the same ruleset as
-;;; examples/manners_alt/manners.cpp: the same conditions in the same order,
+;;; examples/manners/manners.cpp: the same conditions in the same order,
 ;;; the same priorities (as salience), find_seating guarded so that it only
 ;;; extends the newest seating, and the same output lines.
 
