@@ -141,7 +141,10 @@ QelActionNode::QelActionNode(QelRuleNode* rule)
 QelActionNode::~QelActionNode() {}
 
 int QelActionNode::execute(QelContext* context, QelPartial* partial) {
-  (context->*action)(partial);
+  // Called through a local copy: GCC 12's vptr check misreads `this` when a
+  // virtual member function calls through a member pointer it holds.
+  const QelActionFunction call = action;
+  (context->*call)(partial);
   return 0;
 }
 

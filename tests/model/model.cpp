@@ -261,7 +261,9 @@ void ModelClassNode::deleteInstance(void* object) {
 }
 
 int ModelActionNode::execute(QelContext* context, QelPartial* partial) {
-  (context->*action)(partial);
+  // A local copy keeps GCC 12's vptr check from misreading `this` here.
+  const QelActionFunction call = action;
+  (context->*call)(partial);
   return static_cast<ModelContext*>(context)->model->afterAction();
 }
 
