@@ -12,10 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   uint64_t seed = static_cast<uint64_t>(data[0]) | (static_cast<uint64_t>(data[1]) << 8);
   NetPlan plan = generateNet(seed);
-  auto net = buildNetwork(plan);
+  auto net = buildNetwork(plan, true);
+  auto twin = buildNetwork(plan, false);
   std::vector<Operation> ops = decodeOps(plan, data + 2, size - 2);
   int at = 0;
-  std::string message = runOps(plan, net.get(), ops, &at);
+  std::string message = runOps(plan, net.get(), ops, &at, nullptr, twin.get());
   if (!message.empty()) {
     ops.resize(static_cast<size_t>(at + 1));
     std::fprintf(stderr, "MISMATCH seed %llu at operation %d: %s\n"

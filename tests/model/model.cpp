@@ -62,6 +62,27 @@ class ModelContext : public QelContext {
   template <int I> void* rightKeyT(QelInfo* r);
   template <int I> int prioT(QelPartial* p);
   template <int I> void actionT(QelPartial* p);
+
+  // The hook log that a keyed run must reproduce exactly.
+  void notifyAddRule(QelInstance* i) override { logInstance("+", i); }
+  void notifyRemoveRule(QelInstance* i) override { logInstance("-", i); }
+  void notifyUpdateRule(QelInstance* i) override { logInstance("~", i); }
+  void notifyBeginRule(QelInstance* i) override { logInstance("fire", i); }
+  void notifyEndRule() override { logText("end"); }
+  void notifyAssertObject(QelInfo* r) override { logRecord("assert", r); }
+  void notifyRetractObject(QelInfo* r) override { logRecord("retract", r); }
+  void notifyBeginUpdate(QelInfo* r) override { logRecord("update", r); }
+  void notifyEndUpdate(QelInfo* r) override { logRecord("updated", r); }
+  void notifyActivatePacket(QelPacketMem* m) override { logPacket("on", m); }
+  void notifyDeactivatePacket(QelPacketMem* m) override { logPacket("off", m); }
+  void notifyBlockPacket(QelPacketMem* m) override { logPacket("block", m); }
+  void notifyDeblockPacket(QelPacketMem* m) override { logPacket("deblock", m); }
+
+ private:
+  void logText(const char* what);
+  void logInstance(const char* what, QelInstance* i);
+  void logRecord(const char* what, QelInfo* r);
+  void logPacket(const char* what, QelPacketMem* m);
 };
 
 // Deletes facts for the library and tells the model the handle is empty.
@@ -131,6 +152,12 @@ class Model {
   void action(int r, QelPartial* p);
   int afterAction();
   void deleted(MFact* f);
+  // Hooks, and join tests on pairs of equal keys, in the order they came.
+  std::string log;
+  std::string partialText(QelPartial* p, int length) const;
+  int ruleLength(int rule) const {
+    return static_cast<int>(plan_.rules[rule].pats.size());
+  }
 
  private:
   static const MFact* fact(QelInfo* r) {
@@ -260,6 +287,29 @@ void ModelClassNode::deleteInstance(void* object) {
   delete f;
 }
 
+void ModelContext::logText(const char* what) {
+  model->log += what;
+  model->log += '\n';
+}
+
+void ModelContext::logInstance(const char* what, QelInstance* i) {
+  const int r = i->ruleIndex();
+  model->log += what;
+  model->log += " r" + std::to_string(r) +
+                model->partialText(i->partial, model->ruleLength(r)) +
+                " p" + std::to_string(i->priority) + "\n";
+}
+
+void ModelContext::logRecord(const char* what, QelInfo* r) {
+  model->log += what;
+  model->log += " " + std::to_string(static_cast<const MFact*>(r->object)->id) + "\n";
+}
+
+void ModelContext::logPacket(const char* what, QelPacketMem* m) {
+  model->log += what;
+  model->log += " P" + std::to_string(m->packet->index) + "\n";
+}
+
 int ModelActionNode::execute(QelContext* context, QelPartial* partial) {
   // A local copy keeps GCC 12's vptr check from misreading `this` here.
   const QelActionFunction call = action;
@@ -348,7 +398,7 @@ QelPatternType patternType(Kind k) {
 
 }  // namespace
 
-std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan) {
+std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan, bool keys) {
   auto net = std::make_unique<ModelNetwork>();
   int alphas = static_cast<int>(plan.rules.size());
   int classes = static_cast<int>(plan.superOf.size());
@@ -424,7 +474,7 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan) {
         join->packetState = static_cast<QelPacketState>(p.packetState);
         static_cast<QelPacket*>(net->packets[p.packet])->joinNodes.append(join);
       }
-      if (p.eqTerm >= 0) {
+      if (keys && p.eqTerm >= 0) {
         net->initJoinKeys(join, leftKeyFn(p.node), rightKeyFn(p.node));
       }
       last = p.node;
@@ -519,7 +569,27 @@ bool Model::joinTest(int j, QelPartial* p, QelInfo* r) {
   if (pat.kind == Kind::ObjUnique && r->object != keyObject(pat, facts)) {
     return false;
   }
+  if (pat.eqTerm >= 0 && cand != nullptr) {
+    const Term& t = pat.terms[pat.eqTerm];
+    if (cand->s[t.a.slot] == facts[t.b.pos]->s[t.b.slot]) {
+      log += "test j" + std::to_string(j) +
+             partialText(p, owner.second) + " " +
+             std::to_string(cand->id) + "\n";
+    }
+  }
   return terms(pat, facts, cand);
+}
+
+// The ids of the facts along a partial, "-" for tokens and collect records.
+std::string Model::partialText(QelPartial* p, int length) const {
+  const MFact* facts[4];
+  factsOf(p, length, facts);
+  std::string out = "(";
+  for (int pos = 0; pos < length; ++pos) {
+    if (pos > 0) out += ",";
+    out += facts[pos] != nullptr ? std::to_string(facts[pos]->id) : "-";
+  }
+  return out + ")";
 }
 
 bool Model::alphaCount(int a, int n) const {
@@ -1264,8 +1334,10 @@ size_t ModelRun::liveFacts() const { return model_->liveFacts(); }
 
 std::string runOps(const NetPlan& plan, QelNetwork* net,
                    const std::vector<Operation>& ops, int* failedAt,
-                   Stats* stats) {
+                   Stats* stats, QelNetwork* twin) {
   Model model(plan, net, true);
+  std::unique_ptr<Model> other;
+  if (twin != nullptr) other.reset(new Model(plan, twin, true));
   struct Flush {
     Model& m;
     Stats* out;
@@ -1273,16 +1345,40 @@ std::string runOps(const NetPlan& plan, QelNetwork* net,
       if (out != nullptr) out->add(m.stats);
     }
   } flush{model, stats};
-  // The initial seeding is checked like an operation.
+  // Applies one operation to the run and its twin; "" when both agree with
+  // the oracle and with each other. The initial seeding counts as one.
+  auto step = [&](const Operation& op) -> std::string {
+    std::string failure = model.apply(op);
+    if (!failure.empty() || other == nullptr) return failure;
+    failure = other->apply(op);
+    if (!failure.empty()) return "unkeyed twin: " + failure;
+    if (model.log != other->log) {
+      return "hook logs differ\nkeyed:\n" + model.log + "unkeyed:\n" +
+             other->log;
+    }
+    if (model.agendaText() != other->agendaText()) {
+      return "agendas differ: keyed" + model.agendaText() + "\nunkeyed" +
+             other->agendaText();
+    }
+    for (size_t at = 0; at < model.log.size(); ++at) {
+      if (at == 0 || model.log[at - 1] == '\n') {
+        ++model.stats.twinLines;
+        if (model.log.compare(at, 5, "test ") == 0) ++model.stats.keyedTests;
+      }
+    }
+    model.log.clear();
+    other->log.clear();
+    return "";
+  };
   Operation none;
   none.kind = 'N';
-  std::string failure = model.apply(none);
+  std::string failure = step(none);
   if (!failure.empty()) {
     *failedAt = -1;
     return failure;
   }
   for (size_t i = 0; i < ops.size(); ++i) {
-    failure = model.apply(ops[i]);
+    failure = step(ops[i]);
     if (!failure.empty()) {
       *failedAt = static_cast<int>(i);
       return failure;

@@ -125,9 +125,10 @@ std::vector<Operation> generateOps(const NetPlan& plan, uint64_t seed,
 std::vector<Operation> decodeOps(const NetPlan& plan, const uint8_t* data,
                                  size_t size);
 
-// The library network built from a plan.
+// The library network built from a plan; without `keys` the equality joins
+// get no keys, for the twin run that the keyed one must reproduce.
 class ModelNetwork;
-std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan);
+std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan, bool keys = true);
 
 // What the checks covered.
 struct Stats {
@@ -138,19 +139,25 @@ struct Stats {
   long reprioritised = 0;
   long ambiguous = 0;  // continuing matches whose instance had two outcomes
   long fresh = 0;      // ... of which the library re-created
+  long twinLines = 0;  // hook and equal-key test lines the twin runs shared
+  long keyedTests = 0;  // ... of which join tests on pairs of equal keys
   void add(const Stats& o) {
     ops += o.ops; matches += o.matches; instances += o.instances;
     refires += o.refires; reprioritised += o.reprioritised;
     ambiguous += o.ambiguous; fresh += o.fresh;
+    twinLines += o.twinLines; keyedTests += o.keyedTests;
   }
 };
 
 class Model;
 // Runs `ops` on a fresh context over `net`; returns "" when every check
 // passed, else the first mismatch, with its operation index in *failedAt.
+// With a `twin` (the same plan built without keys) the same operations run
+// there too, and both runs must give the same hooks, equal-key join tests
+// and agenda after every operation.
 std::string runOps(const NetPlan& plan, QelNetwork* net,
                    const std::vector<Operation>& ops, int* failedAt,
-                   Stats* stats = nullptr);
+                   Stats* stats = nullptr, QelNetwork* twin = nullptr);
 
 // A context plus its oracle, for callers that drive it themselves.
 class ModelRun {
