@@ -3,8 +3,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer: every input is a ruleset
 # choice and an operation sequence checked against the oracle.
 #   bash scripts/fuzz.sh [SECONDS]      (default 600)
-# The corpus stays in build-h6-fuzz/corpus; a crash or mismatch is written
-# there as crash-* and replays with build-h6-fuzz/fuzz_ops FILE.
+# The corpus stays in build-fuzz/corpus; a crash or mismatch is written
+# there as crash-* and replays with build-fuzz/fuzz_ops FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
@@ -13,7 +13,7 @@ if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-dev >/dev/null 2>&1 ||
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang
 fi
-out=build-h6-fuzz
+out=build-fuzz
 mkdir -p "$out/corpus"
 sources=$(ls context/*.cpp network/*.cpp memory/*.cpp join/*.cpp util/*.cpp)
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined \

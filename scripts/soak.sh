@@ -6,6 +6,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build-h6 -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-h6 -j2 --target model_test
-build-h6/tests/model/model_test --soak "${1:-10000000}"
+cmake -S . -B build-soak -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-soak -j2 --target model_test
+build-soak/tests/model/model_test --soak "${1:-10000000}"

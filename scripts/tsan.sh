@@ -6,11 +6,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build-h6-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQEL_BUILD_EXAMPLES=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" >/dev/null
-cmake --build build-h6-tsan -j2 --target model_test
+cmake --build build-tsan -j2 --target model_test
 TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
-  build-h6-tsan/tests/model/model_test --threads "${1:-4}" --ops "${2:-3000}"
+  build-tsan/tests/model/model_test --threads "${1:-4}" --ops "${2:-3000}"
