@@ -1,8 +1,14 @@
+#include "util/block_cache.h"
 #include "join/join_mem.h"
 #include "memory/alpha_mem.h"
 #include "qel_context.h"
 
 // ---------------------------------------------------------------- instances
+
+void* QelInstance::operator new(std::size_t size) { return QelAllocBlock(size); }
+void QelInstance::operator delete(void* instance, std::size_t size) {
+  QelFreeBlock(instance, size);
+}
 
 QelInstance::QelInstance(QelRuleAction* ruleAction, int priorityValue,
                          int recencyValue, QelPartial* matched)

@@ -46,6 +46,9 @@ class QEL_EXPORT QelInstance {
   virtual ~QelInstance();
   QelInstance(const QelInstance&) = delete;
   QelInstance& operator=(const QelInstance&) = delete;
+  // Instances are recycled by the library's block cache.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* instance, std::size_t size);
 
   int ruleIndex() const;
 };

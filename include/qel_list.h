@@ -7,12 +7,18 @@
 #ifndef QEL_LIST_H
 #define QEL_LIST_H
 
+#include <cstddef>
+
 #include "qel_export.h"
 
 // One list cell. `item` is the stored pointer; `next` is null at the tail.
 struct QelListCell {
   void* item;
   QelListCell* next;
+
+  // Cells are recycled by the library's block cache.
+  QEL_EXPORT static void* operator new(std::size_t size);
+  QEL_EXPORT static void operator delete(void* cell, std::size_t size);
 };
 
 class QelList {

@@ -9,6 +9,8 @@
 #ifndef QEL_PARTIAL_H
 #define QEL_PARTIAL_H
 
+#include <cstddef>
+
 #include "qel_export.h"
 #include "qel_list.h"
 #include "qel_table.h"
@@ -33,6 +35,9 @@ class QelInfo {
       : object(object), classMem(classMem), mark(nullptr) {}
   QelInfo(const QelInfo&) = delete;
   QelInfo& operator=(const QelInfo&) = delete;
+  // Records are recycled by the library's block cache.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* record, std::size_t size);
 
   // The support of `partial` ends; the last support's end retracts the
   // object (with deletion).
@@ -62,6 +67,9 @@ class QEL_EXPORT QelPartial {
         mark(nullptr) {}
   QelPartial(const QelPartial&) = delete;
   QelPartial& operator=(const QelPartial&) = delete;
+  // Partials of every kind are recycled by the library's block cache.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* partial, std::size_t size);
 
   // Frees the cells of its lists and its child sets (not the partials in
   // them).

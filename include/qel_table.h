@@ -9,12 +9,18 @@
 #ifndef QEL_TABLE_H
 #define QEL_TABLE_H
 
+#include <cstddef>
+
 #include "qel_export.h"
 
 struct QelHashNode {
   void* key;
   void* value;
   QelHashNode* nextInBucket;
+
+  // Nodes are recycled by the library's block cache.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* node, std::size_t size);
 };
 
 struct QelHashBucket {
@@ -55,6 +61,9 @@ class QelHashTable final {
   void clear();
   // Moves every node into a new array of `newCount` buckets.
   void rehash(int newCount);
+
+ private:
+  void freeChains();
 };
 
 struct QelSetNode {
@@ -62,6 +71,9 @@ struct QelSetNode {
   QelSetNode* nextInBucket;
   QelSetNode* older;  // inserted before this one, toward the end of the order
   QelSetNode* newer;  // inserted after this one, toward `first`
+
+  static void* operator new(std::size_t size);
+  static void operator delete(void* node, std::size_t size);
 };
 
 struct QelSetBucket {
@@ -87,6 +99,9 @@ class QelOrderedSet {
   QelOrderedSet();
   ~QelOrderedSet();
   QelOrderedSet(const QelOrderedSet&) = delete;
+  // Sets made on the heap are recycled by the library's block cache.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* set, std::size_t size);
   QelOrderedSet& operator=(const QelOrderedSet&) = delete;
 
   bool contains(const void* key) const;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "qel_context.h"
+#include "util/block_cache.h"
 
 struct QelKeyEntry {
   void* item;     // a QelInfo* (right side) or a QelPartial* (left side)
@@ -26,12 +27,23 @@ struct QelKeyEntry {
   uint64_t seq;   // order of first insertion; higher is newer
   QelKeyEntry* newer;  // group neighbours, sorted by descending seq
   QelKeyEntry* older;
+
+  static void* operator new(std::size_t size) { return QelAllocBlock(size); }
+  static void operator delete(void* entry, std::size_t size) {
+    QelFreeBlock(entry, size);
+  }
 };
 
 // One key's entries, newest first.
 struct QelKeyGroup {
   QelKeyEntry* newest;
   int count;
+
+  // Both come and go with every parent: the block cache recycles them.
+  static void* operator new(std::size_t size) { return QelAllocBlock(size); }
+  static void operator delete(void* group, std::size_t size) {
+    QelFreeBlock(group, size);
+  }
 };
 
 class QelKeyIndex {

@@ -2,6 +2,10 @@
 
 #include "qel_table.h"
 
+#include <cstring>
+
+#include "util/block_cache.h"
+
 namespace {
 
 unsigned foldPointer(const void* key) {
@@ -11,12 +15,25 @@ unsigned foldPointer(const void* key) {
 
 template <typename Bucket>
 Bucket* newBucketArray(int n) {
-  Bucket* buckets = new Bucket[n];
+  Bucket* buckets = QelAllocArray<Bucket>(n);
   for (int i = 0; i < n; ++i) buckets[i] = Bucket{0, nullptr};
   return buckets;
 }
 
 QelHashBucket* newBuckets(int n) { return newBucketArray<QelHashBucket>(n); }
+
+// Makes `buckets` an empty array of the smallest size, reusing it when it
+// has that size already.
+template <typename Bucket>
+void resetBuckets(Bucket*& buckets, int& bucketCount) {
+  if (bucketCount == QelHashTable::kMinBuckets) {
+    for (int i = 0; i < bucketCount; ++i) buckets[i] = Bucket{0, nullptr};
+    return;
+  }
+  QelFreeArray(buckets, bucketCount);
+  bucketCount = QelHashTable::kMinBuckets;
+  buckets = newBucketArray<Bucket>(bucketCount);
+}
 
 // Moves every node, old bucket by old bucket and each chain from its head,
 // to the head of its new bucket's chain. Nodes are not reallocated.
@@ -73,12 +90,17 @@ int QelNextTableSize(int n) {
 
 // ---------------------------------------------------------------- table
 
+void* QelHashNode::operator new(std::size_t size) { return QelAllocBlock(size); }
+void QelHashNode::operator delete(void* node, std::size_t size) {
+  QelFreeBlock(node, size);
+}
+
 QelHashTable::QelHashTable(int n)
     : buckets(newBuckets(n)), bucketCount(n), count(0) {}
 
 QelHashTable::~QelHashTable() {
-  clear();
-  delete[] buckets;
+  freeChains();
+  QelFreeArray(buckets, bucketCount);
 }
 
 unsigned QelHashTable::hash(const void* key) const {
@@ -120,18 +142,21 @@ void* QelHashTable::remove(const void* key) {
   return nullptr;
 }
 
-void QelHashTable::clear() {
-  for (int i = 0; i < bucketCount; ++i) {
+void QelHashTable::freeChains() {
+  for (int i = 0; i < bucketCount && count > 0; ++i) {
     QelHashNode* node = buckets[i].chain;
     while (node != nullptr) {
       QelHashNode* next = node->nextInBucket;
       delete node;
+      --count;
       node = next;
     }
   }
-  delete[] buckets;
-  bucketCount = kMinBuckets;
-  buckets = newBuckets(bucketCount);
+}
+
+void QelHashTable::clear() {
+  freeChains();
+  resetBuckets(buckets, bucketCount);
   count = 0;
 }
 
@@ -142,7 +167,7 @@ void QelHashTable::rehash(int newCount) {
   buckets = newBuckets(newCount);
   relinkChains(old, oldCount, buckets,
                [this](const void* key) { return hash(key); });
-  delete[] old;
+  QelFreeArray(old, oldCount);
 }
 
 // ---------------------------------------------------------------- set
@@ -161,6 +186,15 @@ void freeSetNodes(QelSetNode* node) {
 
 }  // namespace
 
+void* QelSetNode::operator new(std::size_t size) { return QelAllocBlock(size); }
+void QelSetNode::operator delete(void* node, std::size_t size) {
+  QelFreeBlock(node, size);
+}
+void* QelOrderedSet::operator new(std::size_t size) { return QelAllocBlock(size); }
+void QelOrderedSet::operator delete(void* set, std::size_t size) {
+  QelFreeBlock(set, size);
+}
+
 QelOrderedSet::QelOrderedSet()
     : first(nullptr),
       buckets(newSetBuckets(kMinBuckets)),
@@ -169,7 +203,7 @@ QelOrderedSet::QelOrderedSet()
 
 QelOrderedSet::~QelOrderedSet() {
   freeSetNodes(first);
-  delete[] buckets;
+  QelFreeArray(buckets, bucketCount);
 }
 
 unsigned QelOrderedSet::bucketOf(const void* key) const {
@@ -224,9 +258,7 @@ bool QelOrderedSet::remove(const void* key) {
 void QelOrderedSet::clear() {
   freeSetNodes(first);
   first = nullptr;
-  delete[] buckets;
-  bucketCount = kMinBuckets;
-  buckets = newSetBuckets(bucketCount);
+  resetBuckets(buckets, bucketCount);
   count = 0;
 }
 
@@ -238,5 +270,5 @@ void QelOrderedSet::rehash(int newCount) {
   buckets = newSetBuckets(newCount);
   relinkChains(old, oldCount, buckets,
                [this](const void* key) { return bucketOf(key); });
-  delete[] old;
+  QelFreeArray(old, oldCount);
 }

@@ -2,8 +2,14 @@
 #include "memory/class_mem.h"
 #include "qel_context.h"
 #include "qel_partial.h"
+#include "util/block_cache.h"
 
 // ---------------------------------------------------------------- records
+
+void* QelInfo::operator new(std::size_t size) { return QelAllocBlock(size); }
+void QelInfo::operator delete(void* record, std::size_t size) {
+  QelFreeBlock(record, size);
+}
 
 void QelInfo::removeSupport(QelPartial* partial) {
   if (supporters.isEmpty()) return;
@@ -25,6 +31,11 @@ void QelInfo::dropAllSupports() {
 }
 
 // ---------------------------------------------------------------- partials
+
+void* QelPartial::operator new(std::size_t size) { return QelAllocBlock(size); }
+void QelPartial::operator delete(void* partial, std::size_t size) {
+  QelFreeBlock(partial, size);
+}
 
 QelPartial::~QelPartial() {
   for (QelListCell* key = children.head; key != nullptr; key = key->next->next) {

@@ -1,5 +1,12 @@
 #include "qel_list.h"
 
+#include "util/block_cache.h"
+
+void* QelListCell::operator new(std::size_t size) { return QelAllocBlock(size); }
+void QelListCell::operator delete(void* cell, std::size_t size) {
+  QelFreeBlock(cell, size);
+}
+
 QelList::~QelList() { clear(); }
 
 void QelList::clear() {
