@@ -79,7 +79,11 @@ class CountingContext : public QelContext {
   long removed = 0;
 
   void resetCounts() { added = removed = 0; }
-  bool agendaEmpty() const { return agenda->first == nullptr; }
+  long agendaLength() const {
+    long n = 0;
+    for (const QelInstance* i = agenda->first; i != nullptr; i = i->next) ++n;
+    return n;
+  }
 
  protected:
   void notifyAddRule(QelInstance*) override { ++added; }

@@ -95,7 +95,7 @@ void runKeyed(benchmark::State& state, bool keyed) {
     if (!check(state, "join tests", ctx.tests, expectedTests) ||
         !check(state, "matches", ctx.added, matches) ||
         !check(state, "matches removed", ctx.removed, matches) ||
-        !check(state, "agenda left", !ctx.agendaEmpty(), 0)) {
+        !check(state, "instances left", ctx.agendaLength(), 0)) {
       break;
     }
   }

@@ -28,64 +28,45 @@ void QelKeyIndex::rekey(QelKeyEntry* entry, void* key) {
   link(entry);
 }
 
-// Inserts the entry into its key's group at its place by sequence number.
+// Inserts the entry into its key's list at its place by sequence number.
 // New entries are the newest and go first; moved ones walk to their place.
 void QelKeyIndex::link(QelKeyEntry* entry) {
-  QelKeyGroup* group = static_cast<QelKeyGroup*>(groups_.find(entry->key));
-  if (group == nullptr) {
-    group = new QelKeyGroup{nullptr, 0};
-    groups_.insert(entry->key, group);
-  }
-  ++group->count;
+  QelKeyEntry* const head = newest(entry->key);
   QelKeyEntry* newer = nullptr;
-  QelKeyEntry* older = group->newest;
+  QelKeyEntry* older = head;
   while (older != nullptr && older->seq > entry->seq) {
     newer = older;
     older = older->older;
   }
   entry->newer = newer;
   entry->older = older;
+  if (older != nullptr) older->newer = entry;
   if (newer != nullptr) {
     newer->older = entry;
+  } else if (head != nullptr) {
+    newest_.replace(entry->key, entry);
   } else {
-    group->newest = entry;
+    newest_.insert(entry->key, entry);
   }
-  if (older != nullptr) older->newer = entry;
 }
 
 void QelKeyIndex::unlink(QelKeyEntry* entry) {
-  QelKeyGroup* group = static_cast<QelKeyGroup*>(groups_.find(entry->key));
+  if (entry->older != nullptr) entry->older->newer = entry->newer;
   if (entry->newer != nullptr) {
     entry->newer->older = entry->older;
+  } else if (entry->older != nullptr) {
+    newest_.replace(entry->key, entry->older);
   } else {
-    group->newest = entry->older;
+    newest_.remove(entry->key);
   }
-  if (entry->older != nullptr) entry->older->newer = entry->newer;
   entry->newer = nullptr;
   entry->older = nullptr;
-  if (--group->count == 0) {
-    groups_.remove(entry->key);
-    delete group;
-  }
 }
 
 void QelKeyIndex::clear() {
-  // Every entry is on exactly one group; free groups and entries by walking
-  // the entry table's buckets.
-  for (int i = 0; i < entries_.bucketCount; ++i) {
-    for (QelHashNode* node = entries_.buckets[i].chain; node;
-         node = node->nextInBucket) {
-      delete static_cast<QelKeyEntry*>(node->value);
-    }
-  }
-  for (int i = 0; i < groups_.bucketCount; ++i) {
-    for (QelHashNode* node = groups_.buckets[i].chain; node;
-         node = node->nextInBucket) {
-      delete static_cast<QelKeyGroup*>(node->value);
-    }
-  }
+  entries_.forEachValue([](void* entry) { delete static_cast<QelKeyEntry*>(entry); });
   entries_.clear();
-  groups_.clear();
+  newest_.clear();
 }
 
 bool QelJoinKeys::inChain(const QelClassNode* cls) const {

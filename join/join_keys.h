@@ -19,6 +19,7 @@
 
 #include "qel_context.h"
 #include "util/block_cache.h"
+#include "util/pointer_map.h"
 
 struct QelKeyEntry {
   void* item;     // a QelInfo* (right side) or a QelPartial* (left side)
@@ -28,6 +29,7 @@ struct QelKeyEntry {
   QelKeyEntry* newer;  // group neighbours, sorted by descending seq
   QelKeyEntry* older;
 
+  // Entries come and go with every parent: the block cache recycles them.
   static void* operator new(std::size_t size) { return QelAllocBlock(size); }
   static void operator delete(void* entry, std::size_t size) {
     QelFreeBlock(entry, size);
@@ -35,16 +37,6 @@ struct QelKeyEntry {
 };
 
 // One key's entries, newest first.
-struct QelKeyGroup {
-  QelKeyEntry* newest;
-  int count;
-
-  // Both come and go with every parent: the block cache recycles them.
-  static void* operator new(std::size_t size) { return QelAllocBlock(size); }
-  static void operator delete(void* group, std::size_t size) {
-    QelFreeBlock(group, size);
-  }
-};
 
 class QelKeyIndex {
  public:
@@ -66,8 +58,7 @@ class QelKeyIndex {
   }
   // The newest entry of a key, or null; walk on with `older`.
   QelKeyEntry* newest(const void* key) const {
-    QelKeyGroup* group = static_cast<QelKeyGroup*>(groups_.find(key));
-    return group != nullptr ? group->newest : nullptr;
+    return static_cast<QelKeyEntry*>(newest_.find(key));
   }
   void clear();
 
@@ -75,8 +66,10 @@ class QelKeyIndex {
   void link(QelKeyEntry* entry);
   void unlink(QelKeyEntry* entry);
 
-  QelHashTable groups_;   // key -> QelKeyGroup*
-  QelHashTable entries_;  // item -> QelKeyEntry*
+  // A key's entries form one list by `newer` and `older`, sorted by
+  // descending seq; the map holds its head. A key without entries is absent.
+  QelPointerMap newest_;   // key -> newest QelKeyEntry*
+  QelPointerMap entries_;  // item -> QelKeyEntry*
   uint64_t nextSeq_;
 };
 

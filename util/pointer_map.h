@@ -1,0 +1,86 @@
+#ifndef QEL_UTIL_POINTER_MAP_H
+#define QEL_UTIL_POINTER_MAP_H
+
+#include <cstddef>
+#include <cstdint>
+
+// A map from pointer keys to pointer values for the library's own indexes,
+// where a chained table would allocate a node per entry and resize each
+// time a memory empties and fills again.
+//
+// Open addressing with linear probing; a removal shifts the entries after
+// it back, so there are no tombstones. A slot whose key is null is empty;
+// the null key itself is held apart. The slot array grows at half load (a
+// fuller one makes misses probe long runs) and never shrinks until clear():
+// the indexes it serves empty and refill with every retraction and
+// assertion of the objects at their head, and would otherwise resize all
+// the way down and up again each time. Iteration order is unspecified: no
+// walk that decides an observable order may use it.
+class QelPointerMap {
+ public:
+  QelPointerMap() = default;
+  ~QelPointerMap();
+  QelPointerMap(const QelPointerMap&) = delete;
+  QelPointerMap& operator=(const QelPointerMap&) = delete;
+
+  // The value for `key`, or null.
+  void* find(const void* key) const {
+    if (key == nullptr) return hasNull_ ? nullValue_ : nullptr;
+    if (count_ == 0) return nullptr;
+    for (std::size_t i = slotOf(key);; i = (i + 1) & mask_) {
+      const Slot& slot = slots_[i];
+      if (slot.key == key) return slot.value;
+      if (slot.key == nullptr) return nullptr;
+    }
+  }
+  // Adds an entry for a key not present (callers find first).
+  void insert(const void* key, void* value);
+  // Gives a key present a new value.
+  void replace(const void* key, void* value) {
+    if (key == nullptr) {
+      nullValue_ = value;
+      return;
+    }
+    std::size_t i = slotOf(key);
+    while (slots_[i].key != key) i = (i + 1) & mask_;
+    slots_[i].value = value;
+  }
+  // Removes the entry and returns its value (null when absent).
+  void* remove(const void* key);
+  // Removes every entry and frees the slot array.
+  void clear();
+  std::size_t size() const { return count_ + (hasNull_ ? 1 : 0); }
+
+  template <typename F>
+  void forEachValue(F visit) const {
+    if (hasNull_) visit(nullValue_);
+    for (std::size_t i = 0; count_ > 0 && i <= mask_; ++i) {
+      if (slots_[i].key != nullptr) visit(slots_[i].value);
+    }
+  }
+
+ private:
+  struct Slot {
+    const void* key;
+    void* value;
+  };
+  static constexpr std::size_t kMinCapacity = 16;
+
+  std::size_t slotOf(const void* key) const {
+    // Fibonacci hashing: the high bits of the product spread both aligned
+    // addresses and small integers cast to pointers.
+    const uint64_t k = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
+    return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+  }
+  void resize(std::size_t capacity);
+  void place(const void* key, void* value);
+
+  Slot* slots_ = nullptr;
+  std::size_t mask_ = 0;   // capacity - 1; capacity is a power of two
+  unsigned shift_ = 64;    // 64 - log2(capacity)
+  std::size_t count_ = 0;  // entries with a non-null key
+  bool hasNull_ = false;
+  void* nullValue_ = nullptr;
+};
+
+#endif  // QEL_UTIL_POINTER_MAP_H
