@@ -10,7 +10,7 @@ void QelPointerMap::insert(const void* key, void* value) {
     nullValue_ = value;
     return;
   }
-  if (slots_ == nullptr || (count_ + 1) * 2 > mask_ + 1) {
+  if (slots_ == nullptr || (count_ + 1) * 4 > (mask_ + 1) * 3) {
     resize(slots_ == nullptr ? kMinCapacity : (mask_ + 1) * 2);
   }
   place(key, value);
