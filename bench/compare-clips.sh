@@ -8,12 +8,24 @@
 #           were built (default build-m/examples/manners)
 #   RUNS    runs per engine and size (default 5)
 #   SIZES   guest counts (default "16 32 64 128 256")
-# Needs /usr/bin/time and clips on the PATH.
+# Installs clips, time and bc with apt when they are missing.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${1:-$here/../build-m/examples/manners}
 runs=${2:-5}
 sizes=${3:-"16 32 64 128 256"}
+# The peer engine, the timer and the calculator come from Debian's packages.
+if ! command -v clips >/dev/null || [ ! -x /usr/bin/time ] || ! command -v bc >/dev/null; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clips time bc >/dev/null
+fi
+# The example, built in Release when it is not there yet.
+if [ ! -x "$bin/qel_manners" ]; then
+  top=$here/..
+  cmake -S "$top" -B "$top/build-m" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$top/build-m" -j2 --target qel_manners qel_manners_generate qel_manners_check >/dev/null
+  bin=$top/build-m/examples/manners
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -4,8 +4,8 @@
 // three R, so each object has three partners; they are asserted in one
 // fixed-seed random order and retracted in another. Keyed, the join tests
 // only pairs of equal keys and the cost per object should not depend on
-// N; unkeyed, it tests every pair and grows with N. Both check the number
-// of join tests, which tells whether the keys were used at all.
+// N; unkeyed, it tests every pair and grows with N (shown up to 16k). Both
+// check the number of join tests, which tells whether the keys were used.
 #include "common.h"
 
 namespace {
@@ -111,6 +111,7 @@ void BM_EqualityJoin_Unkeyed(benchmark::State& state) {
 }
 
 BENCHMARK(BM_EqualityJoin_Keyed)->Apply(upTo64k);
-BENCHMARK(BM_EqualityJoin_Unkeyed)->Apply(upTo64k);
+// Quadratic by nature; 64k alone would take minutes.
+BENCHMARK(BM_EqualityJoin_Unkeyed)->Apply(upTo16k);
 
 }  // namespace
