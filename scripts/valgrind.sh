@@ -10,8 +10,8 @@ command -v valgrind >/dev/null || {
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq valgrind
 }
-cmake -S . -B build-soak-vg -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build-soak-vg -j2
+cmake -S . -B build-vg -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-vg -j2
 # nouserintercepts: a test program that replaces the global operator new and
 # delete keeps its own (they allocate with malloc, which is still watched).
 vg=(valgrind -q --error-exitcode=99 --leak-check=full
@@ -31,10 +31,10 @@ run() {
   fi
   rm -f "$log"
 }
-for t in build-soak-vg/tests/test_* build-soak-vg/tests/qel_interface_test; do
+for t in build-vg/tests/test_* build-vg/tests/qel_interface_test; do
   [ -x "$t" ] && run "$t"
 done
-run build-soak-vg/tests/model/model_test --seeds 60 --ops 150
-run build-soak-vg/tests/model/model_test --threads 2 --ops 300
+run build-vg/tests/model/model_test --seeds 60 --ops 150
+run build-vg/tests/model/model_test --threads 2 --ops 300
 [ $failed -eq 0 ] && echo "valgrind: no errors, no leaks"
 exit $failed
