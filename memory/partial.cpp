@@ -57,12 +57,6 @@ QelInstance* QelPartial::createInstance(QelRuleAction* action, int priority,
   return instance;
 }
 
-QelPartial* QelPartial::tailn(int n) const {
-  const QelPartial* partial = this;
-  for (; n > 0; --n) partial = partial->parent;
-  return const_cast<QelPartial*>(partial);
-}
-
 bool QelPartial::supports(const QelInfo* info) const {
   for (QelListCell* cell = supported.head; cell != nullptr; cell = cell->next) {
     if (cell->item == info) return true;
