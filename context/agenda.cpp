@@ -32,44 +32,66 @@ int QelInstance::ruleIndex() const { return action->ruleMem->ruleNode->index; }
 // ---------------------------------------------------------------- agenda
 
 QelAgenda::QelAgenda(QelContext* owner)
-    : context(owner), first(nullptr), changeCount(0) {}
+    : context(owner), first(nullptr), changeCount(0), last_(nullptr) {}
 
 QelAgenda::~QelAgenda() { clearInstances(); }
 
 // The new instance goes before the first member it outranks: a higher
 // priority, or an equal one with a greater recency or a rule index not
-// above the member's.
+// above the member's. Members of higher priority are never outranked, so
+// the walk starts at the instance's own priority level.
 void QelAgenda::insertInstance(QelInstance* instance) {
-  if (first == nullptr) {
-    first = instance;
-    return;
-  }
-  const int rule = instance->ruleIndex();
-  QelInstance* last = nullptr;
-  for (QelInstance* member = first; member != nullptr; member = member->next) {
-    const bool ahead =
-        instance->priority > member->priority ||
-        (instance->priority == member->priority &&
-         (instance->recency > member->recency || rule <= member->ruleIndex()));
-    if (ahead) {
-      instance->next = member;
-      instance->previous = member->previous;
-      if (member->previous != nullptr) {
-        member->previous->next = instance;
-      } else {
-        first = instance;
-      }
-      member->previous = instance;
-      return;
+  const int priority = instance->priority;
+  auto level = levels_.lower_bound(priority);  // first level not above
+  QelInstance* member = level != levels_.end() ? level->second : nullptr;
+  const bool sameLevel = level != levels_.end() && level->first == priority;
+  if (sameLevel) {
+    const int rule = instance->ruleIndex();
+    while (member != nullptr && member->priority == priority &&
+           instance->recency <= member->recency && rule > member->ruleIndex()) {
+      member = member->next;
     }
-    last = member;
   }
-  last->next = instance;
-  instance->previous = last;
+  linkBefore(instance, member);
+  if (!sameLevel) {
+    levels_.emplace_hint(level, priority, instance);
+  } else if (level->second == member) {
+    level->second = instance;
+  }
+}
+
+// Links the instance before `member`, or at the tail when it is null.
+void QelAgenda::linkBefore(QelInstance* instance, QelInstance* member) {
+  QelInstance* previous = member != nullptr ? member->previous : last_;
+  instance->next = member;
+  instance->previous = previous;
+  if (previous != nullptr) {
+    previous->next = instance;
+  } else {
+    first = instance;
+  }
+  if (member != nullptr) {
+    member->previous = instance;
+  } else {
+    last_ = instance;
+  }
 }
 
 void QelAgenda::unlink(QelInstance* instance) {
-  if (instance->next != nullptr) instance->next->previous = instance->previous;
+  auto level = levels_.find(instance->priority);
+  if (level != levels_.end() && level->second == instance) {
+    QelInstance* next = instance->next;
+    if (next != nullptr && next->priority == instance->priority) {
+      level->second = next;
+    } else {
+      levels_.erase(level);
+    }
+  }
+  if (instance->next != nullptr) {
+    instance->next->previous = instance->previous;
+  } else {
+    last_ = instance->previous;
+  }
   if (instance->previous != nullptr) {
     instance->previous->next = instance->next;
   } else {
@@ -77,10 +99,11 @@ void QelAgenda::unlink(QelInstance* instance) {
   }
 }
 
-void QelAgenda::reorderInstance(QelInstance* instance) {
+void QelAgenda::reorderInstance(QelInstance* instance, int priority) {
   unlink(instance);
   instance->previous = nullptr;
   instance->next = nullptr;
+  instance->priority = priority;
   insertInstance(instance);
   context->notifyUpdateRule(instance);
 }
@@ -119,13 +142,14 @@ void QelAgenda::clearInstances() {
     instance = nextInstance;
   }
   first = nullptr;
+  last_ = nullptr;
+  levels_.clear();
 }
 
 QelInstance* QelAgenda::popFirst() {
   QelInstance* instance = first;
-  first = instance->next;
+  unlink(instance);
   instance->partial->instances.remove(instance);
-  if (first != nullptr) first->previous = nullptr;
   return instance;
 }
 
@@ -234,8 +258,7 @@ void QelRuleAction::addMatch(QelPartial* partial, int mode) {
       QelInstance* instance = static_cast<QelInstance*>(cell->item);
       if (instance->action != this) continue;
       if (instance->priority != priority) {
-        instance->priority = priority;
-        ruleMem->context->agenda->reorderInstance(instance);
+        ruleMem->context->agenda->reorderInstance(instance, priority);
       }
       return;
     }

@@ -9,6 +9,9 @@
 #ifndef QEL_CONTEXT_H
 #define QEL_CONTEXT_H
 
+#include <functional>
+#include <map>
+
 #include "qel_export.h"
 #include "qel_list.h"
 #include "qel_network.h"
@@ -143,7 +146,8 @@ class QelAgenda {
   QEL_EXPORT int fireAllRules();
 
   void insertInstance(QelInstance* instance);
-  void reorderInstance(QelInstance* instance);
+  // Gives a listed instance a new priority and moves it to its place.
+  void reorderInstance(QelInstance* instance, int priority);
   void addInstance(QelRuleAction* action, int priority, QelPartial* partial);
   void removeInstancesOf(QelPartial* partial);
   void clearInstances();
@@ -154,6 +158,13 @@ class QelAgenda {
   int execute(QelInstance* instance);
   void discard(QelInstance* instance);
   void unlink(QelInstance* instance);
+  void linkBefore(QelInstance* instance, QelInstance* member);
+
+  // Priorities never increase along the list. levels_ holds the first
+  // instance of each priority listed, so that an insertion starts at its
+  // own priority instead of walking every higher one; last_ is the tail.
+  std::map<int, QelInstance*, std::greater<int>> levels_;
+  QelInstance* last_;
 };
 
 // Three words kept for generated code; never read by the library.

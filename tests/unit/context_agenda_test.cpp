@@ -505,3 +505,59 @@ TEST(ContextAgenda, RuleWithWaitDepthZeroRunsOnPlainPartials) {
 }
 
 }  // namespace
+
+// Many priority levels filled and emptied in a scrambled order: the agenda
+// stays sorted by priority, then recency, then rule index, whichever level
+// an instance joins, leaves or starts.
+TEST(ContextAgenda, ScrambledLevelsStaySortedAsTheyFillAndEmpty) {
+  const std::vector<int> priorities{3, 1, 3, 7, -2, 5, 7, 3};
+  SingleRules s(8, priorities, true);
+  s.ctx.logging = false;
+  s.ctx.init(&s.net);
+  std::vector<Fact> facts;
+  for (int i = 0; i < 120; ++i) facts.push_back(Fact{(i * 37 + 11) % 256});
+  auto expectSorted = [&s](int expectedCount) {
+    int count = 0;
+    QelInstance* previous = nullptr;
+    for (QelInstance* i = s.ctx.agenda->first; i != nullptr; i = i->next) {
+      EXPECT_EQ(i->previous, previous);
+      if (previous != nullptr) {
+        const bool inOrder =
+            previous->priority > i->priority ||
+            (previous->priority == i->priority &&
+             (previous->recency > i->recency ||
+              (previous->recency == i->recency &&
+               previous->ruleIndex() < i->ruleIndex())));
+        EXPECT_TRUE(inOrder) << "at instance " << count;
+      }
+      previous = i;
+      ++count;
+    }
+    EXPECT_EQ(count, expectedCount);
+  };
+  auto matches = [](const Fact& f) { return __builtin_popcount(f.id & 0xFF); };
+  int expected = 0;
+  for (Fact& f : facts) {
+    s.ctx.assertObject(0, &f);
+    expected += matches(f);
+  }
+  expectSorted(expected);
+  // Retract every third fact, the newest among them (the heads of their
+  // levels), then assert them again on top of the rest.
+  for (size_t i = 2; i < facts.size(); i += 3) {
+    s.ctx.retractObject(&facts[i], 0);
+    expected -= matches(facts[i]);
+  }
+  expectSorted(expected);
+  for (size_t i = 2; i < facts.size(); i += 3) {
+    s.ctx.assertObject(0, &facts[i]);
+    expected += matches(facts[i]);
+  }
+  expectSorted(expected);
+  // Firing takes the instances in that order and empties every level.
+  EXPECT_EQ(s.ctx.agenda->fireAllRules(), expected);
+  EXPECT_EQ(s.ctx.agenda->first, nullptr);
+  Fact late{0xFF};  // one instance per rule, in a fresh agenda
+  s.ctx.assertObject(0, &late);
+  expectSorted(8);
+}
