@@ -25,9 +25,13 @@ QelLeftMem::QelLeftMem(QelContext* owner)
       ruleActionCount(0),
       ruleActions(nullptr),
       partials(nullptr),
-      node(nullptr) {}
+      node(nullptr),
+      byRecord(nullptr) {}
 
-QelLeftMem::~QelLeftMem() { delete[] ruleActions; }
+QelLeftMem::~QelLeftMem() {
+  delete byRecord;
+  delete[] ruleActions;
+}
 
 void QelLeftMem::bindNode(QelLeftNode* left) {
   delete[] ruleActions;
@@ -48,6 +52,7 @@ void QelLeftMem::addPartial(QelPartial* partial) {
   partial->nextInMemory = partials;
   if (partials != nullptr) partials->prevInMemory = partial;
   partials = partial;
+  if (byRecord != nullptr) byRecord->add(partial);
 }
 
 void QelLeftMem::unlinkPartial(QelPartial* partial) {
@@ -61,6 +66,7 @@ void QelLeftMem::unlinkPartial(QelPartial* partial) {
   }
   partial->prevInMemory = nullptr;
   partial->nextInMemory = nullptr;
+  if (byRecord != nullptr) byRecord->remove(partial);
 }
 
 // Everything below the node is updated before the rules ending here hear
@@ -91,7 +97,52 @@ void QelLeftMem::removePartial(QelPartial* partial) {
 QelPartial* QelLeftMem::detachPartials() {
   QelPartial* head = partials;
   partials = nullptr;
+  if (byRecord != nullptr) byRecord->clear();
   return head;
+}
+
+void QelLeftMem::groupByRecord(bool on) {
+  delete byRecord;
+  byRecord = nullptr;
+  if (!on) return;
+  byRecord = new QelPartialsByRecord();
+  // Oldest first, so that each group ends newest first.
+  QelPartial* oldest = partials;
+  while (oldest != nullptr && oldest->nextInMemory != nullptr) {
+    oldest = oldest->nextInMemory;
+  }
+  for (QelPartial* p = oldest; p != nullptr; p = p->prevInMemory) byRecord->add(p);
+}
+
+// ---------------------------------------------------------------- by record
+
+void QelPartialsByRecord::add(QelPartial* partial) {
+  QelList* list = static_cast<QelList*>(lists_.find(partial->record));
+  if (list == nullptr) {
+    list = new QelList();
+    lists_.insert(partial->record, list);
+  }
+  list->prepend(partial);
+}
+
+void QelPartialsByRecord::remove(QelPartial* partial) {
+  QelList* list = static_cast<QelList*>(lists_.find(partial->record));
+  if (list == nullptr) return;
+  list->remove(partial);
+  if (list->isEmpty()) {
+    lists_.remove(partial->record);
+    delete list;
+  }
+}
+
+QelPartial* QelPartialsByRecord::newest(const QelInfo* record) const {
+  const QelList* list = static_cast<const QelList*>(lists_.find(record));
+  return list != nullptr ? static_cast<QelPartial*>(list->head->item) : nullptr;
+}
+
+void QelPartialsByRecord::clear() {
+  lists_.forEachValue([](void* list) { delete static_cast<QelList*>(list); });
+  lists_.clear();
 }
 
 void QelLeftMem::clearPartials() {

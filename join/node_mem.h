@@ -8,6 +8,7 @@
 #define QEL_JOIN_NODE_MEM_H
 
 #include "qel_context.h"
+#include "util/pointer_map.h"
 
 class QelNodeMem {
  public:
@@ -25,6 +26,28 @@ class QelNodeMem {
   void bindSuccessors(const QelList& joinNodes);
 };
 
+// The partials of a memory grouped by the record they add, each group newest
+// first like the memory's own list, so that a right retraction reaches its
+// partials in the order a walk of the memory would meet them, without the
+// walk. Kept for keyed plain joins.
+class QelPartialsByRecord {
+ public:
+  QelPartialsByRecord() = default;
+  ~QelPartialsByRecord() { clear(); }
+  QelPartialsByRecord(const QelPartialsByRecord&) = delete;
+  QelPartialsByRecord& operator=(const QelPartialsByRecord&) = delete;
+
+  // Lists a partial as the newest of its record.
+  void add(QelPartial* partial);
+  void remove(QelPartial* partial);
+  // The newest partial of `record`, or null.
+  QelPartial* newest(const QelInfo* record) const;
+  void clear();
+
+ private:
+  QelPointerMap lists_;  // record -> QelList* of partials, never empty
+};
+
 class QelLeftMem : public QelNodeMem {
  public:
   int ruleActionCount;
@@ -33,6 +56,8 @@ class QelLeftMem : public QelNodeMem {
   // memory owns every partial on it.
   QelPartial* partials;
   QelLeftNode* node;
+  // When set, kept in step with `partials`; owned.
+  QelPartialsByRecord* byRecord;
 
   explicit QelLeftMem(QelContext* context);
   ~QelLeftMem() override;
@@ -51,6 +76,8 @@ class QelLeftMem : public QelNodeMem {
   void unlinkPartial(QelPartial* partial);
   // Detaches the whole list and returns its head.
   QelPartial* detachPartials();
+  // Starts (or stops) grouping the held partials by record.
+  void groupByRecord(bool on);
 };
 
 #endif  // QEL_JOIN_NODE_MEM_H
