@@ -1,5 +1,7 @@
 #include "join/node_mem.h"
 
+#include <cstdint>
+
 #include "join/join_mem.h"
 
 QelNodeMem::QelNodeMem(QelContext* owner)
@@ -116,32 +118,62 @@ void QelLeftMem::groupByRecord(bool on) {
 
 // ---------------------------------------------------------------- by record
 
+// A record with one partial maps to the partial itself; one with more maps
+// to a QelList, tagged in the low bit (partials are aligned).
+namespace {
+
+bool isList(void* value) { return (reinterpret_cast<uintptr_t>(value) & 1) != 0; }
+QelList* asList(void* value) {
+  return reinterpret_cast<QelList*>(reinterpret_cast<uintptr_t>(value) & ~uintptr_t{1});
+}
+void* tagged(QelList* list) {
+  return reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(list) | 1);
+}
+
+}  // namespace
+
 void QelPartialsByRecord::add(QelPartial* partial) {
-  QelList* list = static_cast<QelList*>(lists_.find(partial->record));
-  if (list == nullptr) {
+  void* value = lists_.find(partial->record);
+  if (value == nullptr) {
+    lists_.insert(partial->record, partial);
+    return;
+  }
+  QelList* list;
+  if (isList(value)) {
+    list = asList(value);
+  } else {
     list = new QelList();
-    lists_.insert(partial->record, list);
+    list->prepend(value);
+    lists_.replace(partial->record, tagged(list));
   }
   list->prepend(partial);
 }
 
 void QelPartialsByRecord::remove(QelPartial* partial) {
-  QelList* list = static_cast<QelList*>(lists_.find(partial->record));
-  if (list == nullptr) return;
+  void* value = lists_.find(partial->record);
+  if (value == nullptr) return;
+  if (!isList(value)) {
+    if (value == partial) lists_.remove(partial->record);
+    return;
+  }
+  QelList* list = asList(value);
   list->remove(partial);
-  if (list->isEmpty()) {
-    lists_.remove(partial->record);
+  if (list->head->next == nullptr) {  // one left: back to a plain entry
+    lists_.replace(partial->record, list->head->item);
     delete list;
   }
 }
 
 QelPartial* QelPartialsByRecord::newest(const QelInfo* record) const {
-  const QelList* list = static_cast<const QelList*>(lists_.find(record));
-  return list != nullptr ? static_cast<QelPartial*>(list->head->item) : nullptr;
+  void* value = lists_.find(record);
+  if (value == nullptr || !isList(value)) return static_cast<QelPartial*>(value);
+  return static_cast<QelPartial*>(asList(value)->head->item);
 }
 
 void QelPartialsByRecord::clear() {
-  lists_.forEachValue([](void* list) { delete static_cast<QelList*>(list); });
+  lists_.forEachValue([](void* value) {
+    if (isList(value)) delete asList(value);
+  });
   lists_.clear();
 }
 

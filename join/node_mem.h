@@ -45,7 +45,7 @@ class QelPartialsByRecord {
   void clear();
 
  private:
-  QelPointerMap lists_;  // record -> QelList* of partials, never empty
+  QelPointerMap lists_;  // record -> its partial, or its (tagged) QelList
 };
 
 class QelLeftMem : public QelNodeMem {
