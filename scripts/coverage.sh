@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Line and branch coverage of the library (context, network, memory, join,
-# util) by the whole test suite, with gcov and gcovr.
+# util) by the whole test suite, with gcov and gcovr. Counters are updated
+# atomically: several tests run threads.
 #   bash scripts/coverage.sh        report in build-cov/coverage.txt
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,7 @@ command -v gcovr >/dev/null || {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq gcovr
 }
 cmake -S . -B build-cov -DCMAKE_BUILD_TYPE=Debug -DQEL_BUILD_EXAMPLES=OFF \
-  -DCMAKE_CXX_FLAGS="--coverage -O0" \
+  -DCMAKE_CXX_FLAGS="--coverage -O0 -fprofile-update=atomic" \
   -DCMAKE_EXE_LINKER_FLAGS="--coverage" \
   -DCMAKE_SHARED_LINKER_FLAGS="--coverage" >/dev/null
 find build-cov -name '*.gcda' -delete
