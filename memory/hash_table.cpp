@@ -2,8 +2,6 @@
 
 #include "qel_table.h"
 
-#include <cstring>
-
 #include "util/block_cache.h"
 
 namespace {
