@@ -48,7 +48,10 @@ class QelJoinMem : public QelLeftMem {
   // The right input: the matches of the right node's discrimination memory.
   QelOrderedSet& rightInput() const;
   bool test(QelInfo* record, QelPartial* parent) const {
-    return joinNode()->testJoin(context, record, parent) != 0;
+    // QelJoinNode::testJoin, inline: the class is final, so this is the
+    // test every join node runs.
+    const QelJoinTest joinTest = joinNode()->joinTest;
+    return joinTest == &QelContext::nullJoin || (context->*joinTest)(parent, record) != 0;
   }
   bool independent(int depth) const {
     return bitSet(joinNode()->independenceMask, depth);
