@@ -3,18 +3,23 @@
 
 #include <cstddef>
 
-// Recycles the small blocks that memories free and allocate again in
-// bursts: retracting an object frees every partial, list cell and set node
-// built on it, and asserting the next one builds them again.
+// Allocates the small blocks that memories make and free in bursts:
+// retracting an object frees every partial, list cell and set node built
+// on it, and asserting the next one builds them again.
 //
-// Each thread keeps, per 8-byte size class up to kMaxCachedSize bytes, a
-// bounded list of freed blocks. Every block comes from ::operator new and
-// finally goes back to ::operator delete on its own, so a block may be
-// freed on another thread than the one that made it, and the cache holds
-// no memory that a live object owns. A thread's cached blocks are released
-// when the thread ends; frees after that go straight to ::operator delete.
+// Blocks of up to kMaxCachedSize bytes come from slabs: 32 KiB runs of
+// blocks of one 8-byte size class, which each thread carves for itself, so
+// that allocating and freeing on the thread is a list operation and blocks
+// made together sit together in memory. A block freed on another thread is
+// handed back to its slab's owner, which takes it up when it next needs
+// room. A slab whose blocks have all come back is released (a few are kept
+// for reuse), so destroying a context returns its memory. When a thread
+// ends, its slabs that still hold live blocks pass to the threads that
+// allocate after it, and the library releases what is left when it is
+// unloaded: every block must be freed before that. Larger blocks come from
+// ::operator new.
 //
-// Builds under AddressSanitizer bypass the cache so that every use after
+// Builds under AddressSanitizer bypass the slabs so that every use after
 // free is still reported.
 
 constexpr std::size_t kMaxCachedSize = 512;
@@ -32,5 +37,9 @@ template <typename T>
 void QelFreeArray(T* array, int n) {
   QelFreeBlock(array, sizeof(T) * static_cast<std::size_t>(n));
 }
+
+// The number of slabs the calling thread owns, kept ones included; for
+// tests.
+std::size_t QelBlockCacheSlabCount();
 
 #endif  // QEL_UTIL_BLOCK_CACHE_H

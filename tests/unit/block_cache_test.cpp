@@ -1,7 +1,7 @@
-// The block cache: freed blocks come back for the same size class, blocks
-// may be freed on another thread than the one that made them, and a
-// thread's cache is emptied when it ends (a leak checker run over this
-// test would see any block left behind).
+// The block cache: freed blocks come back for the same size class, empty
+// slabs go back, blocks may be freed on another thread than the one that
+// made them, and what a thread leaves when it ends is released (a leak
+// checker run over this test would see any block left behind).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -63,6 +63,53 @@ TEST(BlockCache, BlocksAreWholeAndDistinct) {
   }
 }
 
+// Room for this many 64-byte blocks spans a few hundred slabs.
+constexpr int kManyBlocks = 100000;
+
+std::vector<void*> allocateMany(std::size_t size) {
+  std::vector<void*> blocks;
+  for (int i = 0; i < kManyBlocks; ++i) blocks.push_back(QelAllocBlock(size));
+  return blocks;
+}
+
+void freeAll(const std::vector<void*>& blocks, std::size_t size) {
+  for (void* block : blocks) QelFreeBlock(block, size);
+}
+
+TEST(BlockCache, EmptySlabsAreReleased) {
+  if (!kCaching) GTEST_SKIP() << "the cache is bypassed under AddressSanitizer";
+  const std::size_t before = QelBlockCacheSlabCount();
+  std::vector<void*> blocks = allocateMany(64);
+  const std::size_t grown = QelBlockCacheSlabCount();
+  EXPECT_GE(grown, before + kManyBlocks * 64 / (32 * 1024));
+  freeAll(blocks, 64);
+  // A few empty slabs are kept for reuse, not hundreds.
+  EXPECT_LE(QelBlockCacheSlabCount(), before + 40);
+  // Freed in any order, too.
+  blocks = allocateMany(64);
+  for (std::size_t i = 0; i < blocks.size(); i += 2) QelFreeBlock(blocks[i], 64);
+  for (std::size_t i = 1; i < blocks.size(); i += 2) QelFreeBlock(blocks[i], 64);
+  EXPECT_LE(QelBlockCacheSlabCount(), before + 40);
+}
+
+// A thread that allocates what another frees reuses the returned blocks
+// instead of taking ever more slabs.
+TEST(BlockCache, BlocksFreedElsewhereAreReused) {
+  if (!kCaching) GTEST_SKIP() << "the cache is bypassed under AddressSanitizer";
+  std::vector<std::size_t> counts;
+  std::thread producer([&counts] {
+    for (int round = 0; round < 10; ++round) {
+      std::vector<void*> blocks = allocateMany(48);
+      std::thread consumer([&blocks] { freeAll(blocks, 48); });
+      consumer.join();
+      counts.push_back(QelBlockCacheSlabCount());
+    }
+  });
+  producer.join();
+  ASSERT_EQ(counts.size(), 10u);
+  EXPECT_LE(counts.back(), counts.front() + 40);
+}
+
 TEST(BlockCache, BlocksMayBeFreedOnAnotherThread) {
   std::vector<QelListCell*> cells;
   std::thread maker([&cells] {
@@ -83,6 +130,19 @@ TEST(BlockCache, BlocksMayBeFreedOnAnotherThread) {
     for (QelPartial* p : partials) delete p;
   });
   freer.join();  // a double free or a leak here shows under the sanitizers
+  // Blocks of a thread that ended, freed here, then taken up by a thread
+  // that allocates after it.
+  std::vector<void*> orphans;
+  std::thread ender([&orphans] { orphans = allocateMany(24); });
+  ender.join();
+  freeAll(orphans, 24);
+  std::thread adopter([] {
+    std::vector<void*> blocks = allocateMany(24);
+    std::set<void*> distinct(blocks.begin(), blocks.end());
+    EXPECT_EQ(distinct.size(), blocks.size());
+    freeAll(blocks, 24);
+  });
+  adopter.join();
 }
 
 }  // namespace
