@@ -5,10 +5,10 @@
 #include "qel_class.h"
 
 QelKeyEntry* QelKeyIndex::add(void* item, void* key) {
-  QelKeyEntry* entry = find(item);
-  if (entry != nullptr) return entry;
-  entry = new QelKeyEntry{item, key, key, nextSeq_++, nullptr, nullptr};
-  entries_.insert(item, entry);
+  void*& slot = entries_.findOrInsert(item);
+  if (slot != nullptr) return static_cast<QelKeyEntry*>(slot);
+  QelKeyEntry* entry = new QelKeyEntry{item, key, key, nextSeq_++, nullptr, nullptr};
+  slot = entry;
   link(entry);
   return entry;
 }
@@ -31,7 +31,8 @@ void QelKeyIndex::rekey(QelKeyEntry* entry, void* key) {
 // Inserts the entry into its key's list at its place by sequence number.
 // New entries are the newest and go first; moved ones walk to their place.
 void QelKeyIndex::link(QelKeyEntry* entry) {
-  QelKeyEntry* const head = newest(entry->key);
+  void*& newestOfKey = newest_.findOrInsert(entry->key);
+  QelKeyEntry* const head = static_cast<QelKeyEntry*>(newestOfKey);
   QelKeyEntry* newer = nullptr;
   QelKeyEntry* older = head;
   while (older != nullptr && older->seq > entry->seq) {
@@ -43,10 +44,8 @@ void QelKeyIndex::link(QelKeyEntry* entry) {
   if (older != nullptr) older->newer = entry;
   if (newer != nullptr) {
     newer->older = entry;
-  } else if (head != nullptr) {
-    newest_.replace(entry->key, entry);
   } else {
-    newest_.insert(entry->key, entry);
+    newestOfKey = entry;
   }
 }
 

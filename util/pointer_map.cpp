@@ -17,6 +17,27 @@ void QelPointerMap::insert(const void* key, void* value) {
   ++count_;
 }
 
+void*& QelPointerMap::findOrInsert(const void* key) {
+  if (key == nullptr) {
+    if (!hasNull_) nullValue_ = nullptr;
+    hasNull_ = true;
+    return nullValue_;
+  }
+  if (slots_ == nullptr || (count_ + 1) * 4 > (mask_ + 1) * 3) {
+    resize(slots_ == nullptr ? kMinCapacity : (mask_ + 1) * 2);
+  }
+  for (std::size_t i = slotOf(key);; i = (i + 1) & mask_) {
+    Slot& slot = slots_[i];
+    if (slot.key == key) return slot.value;
+    if (slot.key == nullptr) {
+      slot.key = key;
+      slot.value = nullptr;
+      ++count_;
+      return slot.value;
+    }
+  }
+}
+
 void* QelPointerMap::remove(const void* key) {
   if (key == nullptr) {
     void* value = hasNull_ ? nullValue_ : nullptr;

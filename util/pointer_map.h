@@ -34,6 +34,9 @@ class QelPointerMap {
   }
   // Adds an entry for a key not present (callers find first).
   void insert(const void* key, void* value);
+  // The value of `key`, added as null when absent, to be set through the
+  // reference before the map is changed again.
+  void*& findOrInsert(const void* key);
   // Gives a key present a new value.
   void replace(const void* key, void* value) {
     if (key == nullptr) {

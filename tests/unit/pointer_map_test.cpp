@@ -42,7 +42,13 @@ TEST(PointerMap, AgreesWithAReferenceMapOverRandomOperations) {
     // Phases of mostly inserting and mostly removing, to grow and empty.
     const bool filling = (step / 5000) % 2 == 0;
     if (rng() % 4 != 0 ? filling : !filling) {
-      if (model.count(key) != 0) {
+      auto it = model.find(key);
+      if (rng() % 2 == 0) {
+        // findOrInsert gives the present value, or a new null one.
+        void*& slot = map.findOrInsert(key);
+        EXPECT_EQ(slot, it == model.end() ? nullptr : it->second);
+        slot = value;
+      } else if (it != model.end()) {
         map.replace(key, value);
       } else {
         map.insert(key, value);
