@@ -66,6 +66,20 @@ struct Slab {
   char* end() { return reinterpret_cast<char*>(this) + kSlabSize; }
   bool canBump() { return static_cast<std::size_t>(end() - bump) >= blockSize; }
   bool hasRoom() { return free != nullptr || canBump(); }
+  // A block from the free list, else a fresh one, else null.
+  void* take() {
+    if (free != nullptr) {
+      FreeBlock* block = free;
+      free = block->next;
+      ++used;
+      return block;
+    }
+    if (!canBump()) return nullptr;
+    void* block = bump;
+    bump += blockSize;
+    ++used;
+    return block;
+  }
 };
 
 constexpr std::size_t kHeaderSize = (sizeof(Slab) + 15) & ~std::size_t{15};
@@ -170,18 +184,7 @@ void* Heap::allocate(int cls) {
   for (;;) {
     Slab* slab = current[cls];
     if (slab != nullptr) {
-      if (slab->free != nullptr) {
-        FreeBlock* block = slab->free;
-        slab->free = block->next;
-        ++slab->used;
-        return block;
-      }
-      if (slab->canBump()) {
-        void* block = slab->bump;
-        slab->bump += slab->blockSize;
-        ++slab->used;
-        return block;
-      }
+      if (void* block = slab->take()) return block;
       if (collect(slab) > 0) continue;
       slab->place = Place::kFull;
       full[cls].push(slab);
@@ -399,11 +402,8 @@ void* QelAllocBlock(std::size_t size) {
   Heap* heap = tHeap;
   if (heap != nullptr) {
     Slab* slab = heap->current[cls];
-    if (slab != nullptr && slab->free != nullptr) {
-      FreeBlock* block = slab->free;
-      slab->free = block->next;
-      ++slab->used;
-      return block;
+    if (slab != nullptr) {
+      if (void* block = slab->take()) return block;
     }
   }
   return allocateSlow(cls);
