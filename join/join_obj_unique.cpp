@@ -107,14 +107,15 @@ void QelJoinMemPlainObjUnique::leftActivate(QelPartial* parent, int depth,
   makeChild(parent, partner, depth);
 }
 
+void QelJoinMemPlainObjUnique::bindNode(QelJoinNode* node) {
+  QelJoinMem::bindNode(node);
+  groupByRecord(true);
+}
+
 void QelJoinMemPlainObjUnique::rightRetract(QelInfo* record) {
   rightIndex.remove(record->object);
-  QelPartial* child = partials;
-  while (child != nullptr) {
-    QelPartial* next = child->nextInMemory;
-    if (child->record == record) dropChild(child);
-    child = next;
-  }
+  // Newest first, as a walk of the memory meets them.
+  while (QelPartial* child = byRecord->newest(record)) dropChild(child);
 }
 
 void QelJoinMemPlainObjUnique::leftRetract(QelPartial* parent) {
