@@ -69,8 +69,8 @@ void QelJoinMem::bindNode(QelJoinNode* join) {
       if (keys->inChain(mem->classNode)) mem->keyedJoinMems.append(this);
     }
   }
-  // Keyed plain joins find a right record's children without a walk.
-  groupByRecord(keys != nullptr && join->patternType == QelPatternPlain);
+  // Plain joins find a right record's children without a walk.
+  groupByRecord(join->patternType == QelPatternPlain);
 }
 
 void QelJoinMem::rekeyParentsOf(const QelInfo* record) {
@@ -331,16 +331,8 @@ void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
 }
 
 void QelJoinMemPlain::rightRetract(QelInfo* record) {
-  if (byRecord != nullptr) {
-    while (QelPartial* child = byRecord->newest(record)) dropChild(child);
-    return;
-  }
-  QelPartial* child = partials;
-  while (child != nullptr) {
-    QelPartial* next = child->nextInMemory;
-    if (child->record == record) dropChild(child);
-    child = next;
-  }
+  // Newest first, as a walk of the memory meets them.
+  while (QelPartial* child = byRecord->newest(record)) dropChild(child);
 }
 
 void QelJoinMemPlain::leftRetract(QelPartial* parent) {
