@@ -69,8 +69,10 @@ void QelJoinMem::bindNode(QelJoinNode* join) {
       if (keys->inChain(mem->classNode)) mem->keyedJoinMems.append(this);
     }
   }
-  // Plain joins find a right record's children without a walk.
-  groupByRecord(join->patternType == QelPatternPlain);
+  // Plain and object-unique joins find a right record's children without
+  // a walk.
+  groupByRecord(join->patternType == QelPatternPlain ||
+                join->patternType == QelPatternPlainObjUnique);
 }
 
 void QelJoinMem::rekeyParentsOf(const QelInfo* record) {
@@ -90,6 +92,10 @@ void QelJoinMem::rekeyParentsOf(const QelInfo* record) {
       keys->stale.insert(parent);
     }
   }
+}
+
+void QelJoinMem::dropChildrenOf(QelInfo* record) {
+  while (QelPartial* child = byRecord->newest(record)) dropChild(child);
 }
 
 void QelJoinMem::keyParent(QelPartial* parent, int mode) {
@@ -330,10 +336,7 @@ void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
   }
 }
 
-void QelJoinMemPlain::rightRetract(QelInfo* record) {
-  // Newest first, as a walk of the memory meets them.
-  while (QelPartial* child = byRecord->newest(record)) dropChild(child);
-}
+void QelJoinMemPlain::rightRetract(QelInfo* record) { dropChildrenOf(record); }
 
 void QelJoinMemPlain::leftRetract(QelPartial* parent) {
   if (keys != nullptr) keys->left.remove(parent);

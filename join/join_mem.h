@@ -64,6 +64,9 @@ class QelJoinMem : public QelLeftMem {
     if (bit >= 31) return mask < 0;
     return ((static_cast<unsigned>(mask) >> bit) & 1u) != 0;
   }
+  // Drops every child holding `record`, newest first as a walk of the
+  // memory meets them; for joins that group their partials by record.
+  void dropChildrenOf(QelInfo* record);
   // Tells every successor to expire what it derived from `partial`.
   void expireSuccessors(QelPartial* partial);
 

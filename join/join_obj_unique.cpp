@@ -107,15 +107,9 @@ void QelJoinMemPlainObjUnique::leftActivate(QelPartial* parent, int depth,
   makeChild(parent, partner, depth);
 }
 
-void QelJoinMemPlainObjUnique::bindNode(QelJoinNode* node) {
-  QelJoinMem::bindNode(node);
-  groupByRecord(true);
-}
-
 void QelJoinMemPlainObjUnique::rightRetract(QelInfo* record) {
   rightIndex.remove(record->object);
-  // Newest first, as a walk of the memory meets them.
-  while (QelPartial* child = byRecord->newest(record)) dropChild(child);
+  dropChildrenOf(record);
 }
 
 void QelJoinMemPlainObjUnique::leftRetract(QelPartial* parent) {

@@ -13,9 +13,6 @@ class QelJoinMemPlainObjUnique : public QelJoinMem {
 
   explicit QelJoinMemPlainObjUnique(QelContext* context);
 
-  // Groups the partials by record, so that a right retraction finds the
-  // record's children without walking the memory.
-  void bindNode(QelJoinNode* node) override;
   void retractContents() override;
   void rightRetract(QelInfo* record) override;
   void leftRetract(QelPartial* parent) override;
