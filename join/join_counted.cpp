@@ -27,45 +27,48 @@ QelPartial* QelJoinMemCounted::follow(bool holds, QelPartial* parent) {
   return nullptr;
 }
 
-int QelJoinMemCounted::recount(QelPartial* parent, QelOrderedSet* set) {
+// Fills the parent's (empty or missing) match set; the set is made with the
+// first record that passes.
+int QelJoinMemCounted::recount(QelPartial* parent) {
+  QelOrderedSet* set = parent->findChildSet(this);
   int count = 0;
+  auto take = [&](QelInfo* record) {
+    if (!test(record, parent)) return;
+    if (set == nullptr) set = matchSet(parent);
+    set->insert(record);
+    ++count;
+  };
   if (keys != nullptr) {
     for (QelKeyEntry* e = keys->right.newest(keys->left.find(parent)->key); e;
          e = e->older) {
-      QelInfo* record = static_cast<QelInfo*>(e->item);
-      if (!test(record, parent)) continue;
-      set->insert(record);
-      ++count;
+      take(static_cast<QelInfo*>(e->item));
     }
     return count;
   }
   QelSetWalker walker(rightInput());
-  while (void* key = walker.next()) {
-    QelInfo* record = static_cast<QelInfo*>(key);
-    if (!test(record, parent)) continue;
-    set->insert(record);
-    ++count;
-  }
+  while (void* key = walker.next()) take(static_cast<QelInfo*>(key));
   return count;
 }
 
 // One parent's part of a right activation.
 void QelJoinMemCounted::rightActivateParent(QelInfo* record, QelPartial* parent,
                                             int mode, bool always) {
-  QelOrderedSet* set = matchSet(parent);
   if (mode == 0) {
     if (always || test(record, parent)) {
+      QelOrderedSet* set = matchSet(parent);
       if (!set->contains(record)) set->insert(record);
       countChanged(set->count, parent);
     }
     return;
   }
-  const bool held = set->contains(record);
+  QelOrderedSet* set = parent->findChildSet(this);
+  const bool held = set != nullptr && set->contains(record);
   const bool passes = test(record, parent);
   if (held && !passes) {
     set->remove(record);
     countChanged(set->count, parent);
   } else if (!held && passes) {
+    set = matchSet(parent);
     set->insert(record);
     countChanged(set->count, parent);
   }
@@ -126,10 +129,8 @@ void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
   }
 }
 
-// Every parent is recounted, also those whose set did not hold the record.
-// A keyed join recounts only the parents of the record's key, since no
-// other parent's set can hold it: count and collect tests are then called
-// fewer times, with the same arguments as before.
+// Adds the stale parents whose set holds the record: their key no longer
+// tells where the record's parents are.
 void QelJoinMemCounted::addStaleHolders(QelInfo* record,
                                         std::vector<QelKeyEntry*>& parents) {
   QelSetWalker walker(keys->stale);
@@ -166,28 +167,30 @@ void QelJoinMemCounted::rightRetract(QelInfo* record) {
     addStaleHolders(record, parents);
     QelMergeByAge(parents);
     for (QelKeyEntry* e : parents) {
-      QelPartial* parent = static_cast<QelPartial*>(e->item);
-      QelOrderedSet* set = matchSet(parent);
-      set->remove(record);
-      countChanged(set->count, parent);
+      forget(record, static_cast<QelPartial*>(e->item));
     }
     return;
   }
   QelPartial* parent = leftMem->partials;
   while (parent != nullptr) {
     QelPartial* next = parent->nextInMemory;
-    QelOrderedSet* set = matchSet(parent);
-    set->remove(record);
-    countChanged(set->count, parent);
+    forget(record, parent);
     parent = next;
   }
 }
 
+// A retracted record leaves the parent's set; the condition is applied
+// again whether the set held it or not.
+void QelJoinMemCounted::forget(QelInfo* record, QelPartial* parent) {
+  QelOrderedSet* set = parent->findChildSet(this);
+  if (set != nullptr) set->remove(record);
+  countChanged(set != nullptr ? set->count : 0, parent);
+}
+
 void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
   if (keys != nullptr) keyParent(parent, mode);
-  QelOrderedSet* set = matchSet(parent);
   if (mode == 0) {
-    countChanged(recount(parent, set), parent);
+    countChanged(recount(parent), parent);
     return;
   }
   if (independent(depth)) {
@@ -196,9 +199,9 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
     if (child != nullptr) emit(child, depth + 1, mode);
     return;
   }
-  set->clear();
+  if (QelOrderedSet* set = parent->findChildSet(this)) set->clear();
   if (keys != nullptr) keys->stale.remove(parent);
-  QelPartial* child = countChanged(recount(parent, set), parent);
+  QelPartial* child = countChanged(recount(parent), parent);
   if (child == nullptr) return;
   if (mode == 2 && noUpdate(depth)) return;
   emit(child, depth + 1, 2);

@@ -33,12 +33,15 @@ class QelJoinMemCounted : public QelJoinMem {
   virtual QelPartial* countChanged(int count, QelPartial* parent) = 0;
 
  protected:
+  // A parent's match set is made when the first record joins it, so the
+  // parents that match nothing (most of a not-join's) carry no set.
   QelOrderedSet* matchSet(QelPartial* parent) { return parent->childSet(this); }
   // Makes, emits and records the child of `parent` with `record`.
   void makeChild(QelPartial* parent, QelInfo* record);
   // The shared decision of exists, not and count.
   QelPartial* follow(bool holds, QelPartial* parent);
-  int recount(QelPartial* parent, QelOrderedSet* set);
+  int recount(QelPartial* parent);
+  void forget(QelInfo* record, QelPartial* parent);
 
  private:
   void rightActivateParent(QelInfo* record, QelPartial* parent, int mode,

@@ -10,8 +10,9 @@
 //
 // Open addressing with linear probing; a removal shifts the entries after
 // it back, so there are no tombstones. A slot whose key is null is empty;
-// the null key itself is held apart. The slot array grows at 3/4 load and
-// never shrinks until clear(): the indexes it serves empty and refill with
+// the null key itself is held apart. The slot array grows at half load,
+// which keeps probe runs (and the shifts of removal) short, and never
+// shrinks until clear(): the indexes it serves empty and refill with
 // every retraction and assertion of the objects at their head, and would
 // otherwise resize all the way down and up again each time. Iteration order
 // is unspecified: no walk that decides an observable order may use it.

@@ -54,6 +54,11 @@ struct Counted {
   QelOrderedSet* setOf(const std::string& head) const {
     return partialOf(ch.alpha(), head)->findChildSet(ch.j0());
   }
+  // A parent's match set is made with its first match: none means empty.
+  int matchCount(const std::string& head) const {
+    const QelOrderedSet* set = setOf(head);
+    return set != nullptr ? set->count : 0;
+  }
   QelInfo* recordOf(Fact* f) const {
     return static_cast<QelInfo*>(ch.ctx.objectTable->find(f));
   }
@@ -96,7 +101,7 @@ TEST(ExistsJoin, FirstMatchMakesTheChildLastMatchTakesItAway) {
                                "P0 [1,_,20]", "addRule R0[1,_,20]"}));
   k.ch.ctx.assertObject(kB, &b2);
   EXPECT_EQ(k.ch.log(), (Lines{"assert 11", "J0 [1]+11"}));
-  EXPECT_EQ(k.setOf("[1]")->count, 2);
+  EXPECT_EQ(k.matchCount("[1]"), 2);
   k.ch.ctx.retractObject(&b1, 0);
   EXPECT_EQ(k.ch.log(), (Lines{"retract 10"}));
   k.ch.ctx.retractObject(&b2, 0);
@@ -159,7 +164,7 @@ TEST(ExistsJoin, IndependentRightUpdateEmitsEveryChild) {
   k.ch.ctx.assertObject(kC, &c1);
   k.assertAll(kB, {&b1, &b2});
   k.assertAll(kA, {&a1, &a2});
-  EXPECT_EQ(k.setOf("[2]")->count, 1);
+  EXPECT_EQ(k.matchCount("[2]"), 1);
   EXPECT_FALSE(k.setOf("[2]")->contains(k.recordOf(&b1)));
   k.ch.log();
   k.ch.ctx.updateObject(&b1, 1);
@@ -188,7 +193,7 @@ TEST(ExistsJoin, LeftUpdateRebuildsTheSetAndEmitsModeTwo) {
   EXPECT_EQ(k.ch.log(), (Lines{"beginUpdate 1", "J0 [1]+11", "J0 [1]+10",
                                "P0 [1,_,20]", "endUpdate 1"}));
   EXPECT_EQ(k.ch.j0()->partials, child);
-  EXPECT_EQ(k.setOf("[1]")->count, 1);
+  EXPECT_EQ(k.matchCount("[1]"), 1);
   EXPECT_TRUE(k.setOf("[1]")->contains(k.recordOf(&b2)));
   EXPECT_EQ(k.ch.ctx.agenda->first, nullptr);
 
@@ -199,7 +204,7 @@ TEST(ExistsJoin, LeftUpdateRebuildsTheSetAndEmitsModeTwo) {
             (Lines{"beginUpdate 1", "J0 [1]+11", "J0 [1]+10", "endUpdate 1"}));
   EXPECT_EQ(k.ch.j0()->partials, nullptr);
   EXPECT_EQ(k.ch.j1()->partials, nullptr);
-  EXPECT_EQ(k.setOf("[1]")->count, 0);
+  EXPECT_EQ(k.matchCount("[1]"), 0);
 }
 
 TEST(ExistsJoin, LeftUpdateUnderNoUpdateBit) {
@@ -346,7 +351,7 @@ TEST(CountedContents, RetractContentsThenPopulate) {
     EXPECT_EQ(k.ch.j0()->partials, nullptr);
     EXPECT_EQ(k.ch.j1()->partials, nullptr);
     EXPECT_EQ(k.j0()->childTable.count, 0);
-    EXPECT_EQ(k.setOf("[1]")->count, 0);
+    EXPECT_EQ(k.matchCount("[1]"), 0);
     // Instances below go with their tuples; a collect child still carries
     // its record then, but the match sets are already emptied.
     Lines removed;
@@ -361,9 +366,9 @@ TEST(CountedContents, RetractContentsThenPopulate) {
     EXPECT_EQ(sorted(tuples(k.ch.j0())), c.before);
     EXPECT_EQ(sorted(tuples(k.ch.j1())), j1Before);
     EXPECT_EQ(sorted(k.ch.ctx.agendaLines()), agendaBefore);
-    EXPECT_EQ(k.setOf("[1]")->count, 2);
-    EXPECT_EQ(k.setOf("[2]")->count, 1);
-    EXPECT_EQ(k.setOf("[3]")->count, 0);
+    EXPECT_EQ(k.matchCount("[1]"), 2);
+    EXPECT_EQ(k.matchCount("[2]"), 1);
+    EXPECT_EQ(k.matchCount("[3]"), 0);
 
     k.ch.ctx.retractObject(&b3, 0);
     EXPECT_EQ(sorted(tuples(k.ch.j0())), c.afterRetract);
