@@ -39,7 +39,7 @@ int QelJoinMemCounted::recount(QelPartial* parent) {
     ++count;
   };
   if (keys != nullptr) {
-    for (QelKeyEntry* e = keys->right.newest(keys->left.find(parent)->key); e;
+    for (QelKeyEntry* e = keys->right->newest(keys->left.find(parent)->key); e;
          e = e->older) {
       take(static_cast<QelInfo*>(e->item));
     }
@@ -110,7 +110,7 @@ void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
       parents.push_back(e);
     }
   } else {
-    const QelKeyEntry* entry = keys->right.find(record);
+    const QelKeyEntry* entry = keys->right->find(record);
     for (QelKeyEntry* e = keys->left.newest(entry->key); e; e = e->older) {
       parents.push_back(e);
     }
@@ -150,7 +150,7 @@ void QelJoinMemCounted::addStaleHolders(QelInfo* record,
 void QelJoinMemCounted::rightRetract(QelInfo* record) {
   if (keys != nullptr) {
     std::vector<QelKeyEntry*> parents;
-    const QelKeyEntry* entry = keys->right.find(record);
+    const QelKeyEntry* entry = keys->right->find(record);
     if (entry != nullptr) {
       for (QelKeyEntry* e = keys->left.newest(entry->key); e; e = e->older) {
         parents.push_back(e);
@@ -233,7 +233,7 @@ void QelJoinMemCounted::clear() {
   clearPartials();
   if (keys != nullptr) {
     keys->left.clear();
-    keys->right.clear();
+    keys->right->clear();
     keys->stale.clear();
   }
 }

@@ -73,12 +73,20 @@ class QelKeyIndex {
   uint64_t nextSeq_;
 };
 
-// The two indexes of one keyed join memory, and the scratch list its
-// re-matches merge candidates in.
+// A right input's records by one right key function. Keyed joins of the
+// same input with the same function share one: they would hold the same
+// entries in the same order.
+struct QelRightKeyIndex {
+  QelRecordKeyFunction key;
+  QelKeyIndex index;
+};
+
+// The indexes of one keyed join memory.
 class QelJoinKeys {
  public:
-  QelKeyIndex left;   // parents by left key
-  QelKeyIndex right;  // right records by right key
+  QelKeyIndex left;    // parents by left key
+  QelKeyIndex* right;  // right records by right key, owned by the right
+                       // memory and set when it is bound
 
   // Classes whose objects can sit in a parent's tuple: the classes of the
   // patterns on the left chain and their subclasses. A right update of such
@@ -91,6 +99,8 @@ class QelJoinKeys {
   // them too. A parent leaves the set when its match set is rebuilt.
   bool tracksStale = false;
   QelOrderedSet stale;
+
+  QelJoinKeys() : right(nullptr) {}
 
   bool inChain(const QelClassNode* cls) const;
 };

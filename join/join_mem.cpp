@@ -108,17 +108,6 @@ void QelJoinMem::keyParent(QelPartial* parent, int mode) {
   }
 }
 
-void QelJoinMem::recordEntered(QelInfo* record) {
-  keys->right.add(record, rightKeyOf(record));
-}
-
-void QelJoinMem::recordLeft(QelInfo* record) { keys->right.remove(record); }
-
-void QelJoinMem::rekeyRecord(QelInfo* record) {
-  QelKeyEntry* entry = keys->right.find(record);
-  if (entry != nullptr) keys->right.rekey(entry, rightKeyOf(record));
-}
-
 bool QelJoinMem::keyedRightUpdate(const QelInfo* record) const {
   return record->classMem == nullptr ||
          !keys->inChain(record->classMem->classNode);
@@ -191,7 +180,7 @@ void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
   if (keys != nullptr) keyParent(parent, mode);
   if (mode == 0) {
     if (keys != nullptr) {
-      QelKeyEntry* entry = keys->right.newest(leftKeyOf(parent));
+      QelKeyEntry* entry = keys->right->newest(leftKeyOf(parent));
       while (entry != nullptr) {
         QelKeyEntry* older = entry->older;
         QelInfo* record = static_cast<QelInfo*>(entry->item);
@@ -226,7 +215,7 @@ void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
   QelOrderedSet* children = parent->childSet(this);
   std::vector<QelKeyEntry*> keyed;
   if (keys != nullptr) {
-    for (QelKeyEntry* e = keys->right.newest(keys->left.find(parent)->key); e;
+    for (QelKeyEntry* e = keys->right->newest(keys->left.find(parent)->key); e;
          e = e->older) {
       keyed.push_back(e);
     }
@@ -236,7 +225,7 @@ void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
     QelPartial* child = static_cast<QelPartial*>(key);
     child->record->mark = child;
     if (keys == nullptr) continue;
-    QelKeyEntry* entry = keys->right.find(child->record);
+    QelKeyEntry* entry = keys->right->find(child->record);
     if (entry != nullptr) keyed.push_back(entry);
   }
   // Every mark is read and cleared before anything is propagated.
@@ -304,7 +293,7 @@ void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
   const bool byKey = keys != nullptr && keyedRightUpdate(record);
   std::vector<QelKeyEntry*> keyed;
   if (byKey) {
-    for (QelKeyEntry* e = keys->left.newest(keys->right.find(record)->key); e;
+    for (QelKeyEntry* e = keys->left.newest(keys->right->find(record)->key); e;
          e = e->older) {
       keyed.push_back(e);
     }
@@ -369,7 +358,7 @@ void QelJoinMemPlain::clear() {
   clearPartials();
   if (keys != nullptr) {
     keys->left.clear();
-    keys->right.clear();
+    keys->right->clear();
   }
 }
 
@@ -383,43 +372,50 @@ void QelJoinMemPlain::populate() {
 // ---------------------------------------------------------------- right
 
 QelRightMem::QelRightMem(QelContext* owner)
-    : QelNodeMem(owner),
-      node(nullptr),
-      discMem(nullptr),
-      keyedCount(0),
-      keyedSuccessors(nullptr) {}
+    : QelNodeMem(owner), node(nullptr), discMem(nullptr) {}
 
-QelRightMem::~QelRightMem() { delete[] keyedSuccessors; }
+QelRightMem::~QelRightMem() { freeKeyIndexes(); }
+
+void QelRightMem::freeKeyIndexes() {
+  for (QelRightKeyIndex* index : keyIndexes) delete index;
+  keyIndexes.clear();
+}
 
 // Join memories are bound before right memories, so their keys exist.
 void QelRightMem::bindNode(QelRightNode* right) {
   node = right;
   discMem = context->discMems[right->discNode->index];
   bindSuccessors(right->successors);
-  delete[] keyedSuccessors;
-  keyedSuccessors = new QelJoinMem*[successorCount + 1];
-  keyedCount = 0;
+  freeKeyIndexes();
   for (QelJoinMem** join = successors; *join != nullptr; ++join) {
-    if ((*join)->keys != nullptr) keyedSuccessors[keyedCount++] = *join;
+    if ((*join)->keys == nullptr) continue;
+    const QelRecordKeyFunction key = (*join)->joinNode()->rightKey;
+    QelRightKeyIndex* shared = nullptr;
+    for (QelRightKeyIndex* index : keyIndexes) {
+      if (index->key == key) shared = index;
+    }
+    if (shared == nullptr) {
+      shared = new QelRightKeyIndex{key, {}};
+      keyIndexes.push_back(shared);
+    }
+    (*join)->keys->right = &shared->index;
   }
-  keyedSuccessors[keyedCount] = nullptr;
 }
 
 void QelRightMem::recordEntered(QelInfo* record) {
-  for (QelJoinMem** join = keyedSuccessors; *join != nullptr; ++join) {
-    (*join)->recordEntered(record);
+  for (QelRightKeyIndex* index : keyIndexes) {
+    index->index.add(record, (context->*index->key)(record));
   }
 }
 
 void QelRightMem::recordLeft(QelInfo* record) {
-  for (QelJoinMem** join = keyedSuccessors; *join != nullptr; ++join) {
-    (*join)->recordLeft(record);
-  }
+  for (QelRightKeyIndex* index : keyIndexes) index->index.remove(record);
 }
 
 void QelRightMem::rekeyRecord(QelInfo* record) {
-  for (QelJoinMem** join = keyedSuccessors; *join != nullptr; ++join) {
-    (*join)->rekeyRecord(record);
+  for (QelRightKeyIndex* index : keyIndexes) {
+    QelKeyEntry* entry = index->index.find(record);
+    if (entry != nullptr) index->index.rekey(entry, (context->*index->key)(record));
   }
 }
 

@@ -13,11 +13,14 @@
 #ifndef QEL_JOIN_JOIN_MEM_H
 #define QEL_JOIN_JOIN_MEM_H
 
+#include <vector>
+
 #include "join/node_mem.h"
 
 class QelDiscMem;
 class QelJoinKeys;
 struct QelKeyEntry;
+struct QelRightKeyIndex;
 
 class QelJoinMem : public QelLeftMem {
  public:
@@ -80,11 +83,6 @@ class QelJoinMem : public QelLeftMem {
   // A parent enters (mode 0) or is told of a change (mode 1, 2): its left
   // key is (re)computed before anything walks by key.
   void keyParent(QelPartial* parent, int mode);
-  // Right records enter and leave the index when they enter and leave the
-  // right input, and are re-keyed when their object is updated.
-  void recordEntered(QelInfo* record);
-  void recordLeft(QelInfo* record);
-  void rekeyRecord(QelInfo* record);
   // The object of `record` changed: parents whose tuple holds it get their
   // left key computed again.
   void rekeyParentsOf(const QelInfo* record);
@@ -129,20 +127,24 @@ class QelRightMem : public QelNodeMem {
  public:
   QelRightNode* node;
   QelDiscMem* discMem;
-  // The keyed joins among the successors, which index the right input.
-  int keyedCount;
-  QelJoinMem** keyedSuccessors;  // null-terminated; owned array
+  // The right input's records by each right key function its keyed
+  // successors use; owned, and shared by the joins of one function.
+  std::vector<QelRightKeyIndex*> keyIndexes;
 
   explicit QelRightMem(QelContext* context);
   ~QelRightMem() override;
 
   void bindNode(QelRightNode* node);
+  // Records enter and leave the key indexes when they enter and leave the
+  // right input, and are re-keyed when their object is updated.
   void retractSuccessors(QelInfo* record);
   void activateSuccessors(QelInfo* record, int mode);
-  // A record entered or left `matches`, or its object changed.
   void recordEntered(QelInfo* record);
   void recordLeft(QelInfo* record);
   void rekeyRecord(QelInfo* record);
+
+ private:
+  void freeKeyIndexes();
 };
 
 #endif  // QEL_JOIN_JOIN_MEM_H

@@ -38,7 +38,7 @@ void QelDiscMem::activate(QelInfo* record, int mode) {
   if (rightMem != nullptr) rightMem->activateSuccessors(record, mode);
   if (mode == 0) {
     matches.insert(record);
-    if (rightMem != nullptr && rightMem->keyedCount != 0) {
+    if (rightMem != nullptr && !rightMem->keyIndexes.empty()) {
       rightMem->recordEntered(record);
     }
   }
@@ -48,7 +48,7 @@ void QelDiscMem::activate(QelInfo* record, int mode) {
 }
 
 void QelDiscMem::rekeyRecord(QelInfo* record) {
-  if (rightMem != nullptr && rightMem->keyedCount != 0) {
+  if (rightMem != nullptr && !rightMem->keyIndexes.empty()) {
     rightMem->rekeyRecord(record);
   }
 }
@@ -57,7 +57,7 @@ void QelDiscMem::deactivate(QelInfo* record) {
   if (!matches.contains(record)) return;
   if (rightMem != nullptr) rightMem->retractSuccessors(record);
   matches.remove(record);
-  if (rightMem != nullptr && rightMem->keyedCount != 0) {
+  if (rightMem != nullptr && !rightMem->keyIndexes.empty()) {
     rightMem->recordLeft(record);
   }
   for (QelListCell* cell = alphaMems.head; cell; cell = cell->next) {

@@ -7,6 +7,8 @@
 #include <memory>
 #include <random>
 
+#include "join/join_keys.h"
+#include "join/join_mem.h"
 #include "support/harness.h"
 
 using namespace qeltest;
@@ -180,6 +182,26 @@ TEST(KeyedJoin, TestsOnlyPairsOfEqualKeys) {
   for (int i = 0; i < 200; ++i) driver.step();
   EXPECT_EQ(keyed.ctx.agendaLines(), plain.ctx.agendaLines());
   EXPECT_LT(keyed.ctx.joinCalls, plain.ctx.joinCalls);
+}
+
+// Joins 0 and 2 index the same right input by the same right key function
+// and share one index of it; join 1 indexes another input by another key.
+// The twins above check that sharing changes nothing observable.
+TEST(KeyedJoin, JoinsOfOneInputAndKeyShareTheRightIndex) {
+  for (QelPatternType kind : {QelPatternPlain, QelPatternNot}) {
+    KeyedNet k(kind, true, 0, -1);
+    const QelJoinKeys* k0 = k.ctx.joinMems[0]->keys;
+    const QelJoinKeys* k1 = k.ctx.joinMems[1]->keys;
+    const QelJoinKeys* k2 = k.ctx.joinMems[2]->keys;
+    ASSERT_TRUE(k0 && k1 && k2);
+    EXPECT_EQ(k0->right, k2->right);
+    EXPECT_NE(k0->right, k1->right);
+    Fact t{1, 2, 0, 0};
+    k.ctx.assertObject(1, &t);
+    EXPECT_NE(k0->right->find(k.ctx.objectTable->find(&t)), nullptr);
+    k.ctx.retractObject(&t, 0);
+    EXPECT_EQ(k0->right->newest(KeyedNet::keyOf(2)), nullptr);
+  }
 }
 
 }  // namespace
