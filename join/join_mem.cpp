@@ -69,10 +69,7 @@ void QelJoinMem::bindNode(QelJoinNode* join) {
       if (keys->inChain(mem->classNode)) mem->keyedJoinMems.append(this);
     }
   }
-  // Plain and object-unique joins find a right record's children without
-  // a walk.
-  groupByRecord(join->patternType == QelPatternPlain ||
-                join->patternType == QelPatternPlainObjUnique);
+  groupByRecord(false);
 }
 
 void QelJoinMem::rekeyParentsOf(const QelInfo* record) {
@@ -95,7 +92,19 @@ void QelJoinMem::rekeyParentsOf(const QelInfo* record) {
 }
 
 void QelJoinMem::dropChildrenOf(QelInfo* record) {
-  while (QelPartial* child = byRecord->newest(record)) dropChild(child);
+  if (byRecord != nullptr) {
+    while (QelPartial* child = byRecord->newest(record)) dropChild(child);
+    return;
+  }
+  int walked = 0;
+  QelPartial* child = partials;
+  while (child != nullptr) {
+    QelPartial* next = child->nextInMemory;
+    if (child->record == record) dropChild(child);
+    child = next;
+    ++walked;
+  }
+  if (walked > kLongRetractWalk) groupByRecord(true);
 }
 
 void QelJoinMem::keyParent(QelPartial* parent, int mode) {

@@ -67,9 +67,12 @@ class QelJoinMem : public QelLeftMem {
     if (bit >= 31) return mask < 0;
     return ((static_cast<unsigned>(mask) >> bit) & 1u) != 0;
   }
-  // Drops every child holding `record`, newest first as a walk of the
-  // memory meets them; for joins that group their partials by record.
+  // Drops every child holding `record` (plain and object-unique joins),
+  // newest first as a walk of the memory meets them. Grouping the partials
+  // by record spares that walk but costs two map operations per partial, so
+  // a join starts grouping only once such a walk has been long.
   void dropChildrenOf(QelInfo* record);
+  static constexpr int kLongRetractWalk = 32;
   // Tells every successor to expire what it derived from `partial`.
   void expireSuccessors(QelPartial* partial);
 

@@ -29,7 +29,8 @@ class QelNodeMem {
 // The partials of a memory grouped by the record they add, each group newest
 // first like the memory's own list, so that a right retraction reaches its
 // partials in the order a walk of the memory would meet them, without the
-// walk. Kept for keyed plain joins.
+// walk. Plain and object-unique joins keep one once a retraction walked a
+// long memory.
 class QelPartialsByRecord {
  public:
   QelPartialsByRecord() = default;

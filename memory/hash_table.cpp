@@ -11,32 +11,6 @@ unsigned foldPointer(const void* key) {
   return (k >> 16) ^ (k & 0xFFFFu);
 }
 
-// fold % bucketCount. Every lookup takes it, and a division by a variable
-// costs tens of cycles: the sizes growth passes through (and the first
-// shrunk ones) are constants here, which the compiler turns into
-// multiplications.
-unsigned bucketIndex(unsigned fold, int bucketCount) {
-  switch (bucketCount) {
-    case 17: return fold % 17u;
-    case 23: return fold % 23u;
-    case 29: return fold % 29u;
-    case 41: return fold % 41u;
-    case 47: return fold % 47u;
-    case 79: return fold % 79u;
-    case 127: return fold % 127u;
-    case 211: return fold % 211u;
-    case 337: return fold % 337u;
-    case 541: return fold % 541u;
-    case 877: return fold % 877u;
-    case 1403: return fold % 1403u;
-    case 2251: return fold % 2251u;
-    case 3607: return fold % 3607u;
-    case 5771: return fold % 5771u;
-    case 9239: return fold % 9239u;
-    default: return fold % static_cast<unsigned>(bucketCount);
-  }
-}
-
 template <typename Bucket>
 Bucket* newBucketArray(int n) {
   Bucket* buckets = QelAllocArray<Bucket>(n);
@@ -129,7 +103,7 @@ QelHashTable::~QelHashTable() {
 }
 
 unsigned QelHashTable::hash(const void* key) const {
-  return bucketIndex(foldPointer(key), bucketCount);
+  return foldPointer(key) % static_cast<unsigned>(bucketCount);
 }
 
 void* QelHashTable::find(const void* key) const {
@@ -232,7 +206,7 @@ QelOrderedSet::~QelOrderedSet() {
 }
 
 unsigned QelOrderedSet::bucketOf(const void* key) const {
-  return bucketIndex(foldPointer(key), bucketCount);
+  return foldPointer(key) % static_cast<unsigned>(bucketCount);
 }
 
 QelSetNode* QelOrderedSet::findNode(const void* key) const {

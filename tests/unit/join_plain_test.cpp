@@ -354,6 +354,50 @@ TEST(PlainRemoval, RetractingTheRightObjectOfJ1) {
   EXPECT_EQ(k.ch.l->deleted, 1);
 }
 
+// A right retraction walks J0's memory until one such walk has been long;
+// from then on J0 finds the record's children by record. Both ways drop
+// the children in the memory's order, newest first.
+TEST(PlainRemoval, LongRetractionWalksStartGroupingByRecord) {
+  Chain ch;
+  std::vector<Fact> as(24);
+  for (int i = 0; i < 24; ++i) as[i].id = 1 + i;
+  Fact b1{100}, b2{101}, b3{102}, c1{200};
+  ch.ctx.assertObject(kB, &b1);
+  ch.ctx.assertObject(kC, &c1);
+  for (Fact& f : as) ch.ctx.assertObject(kA, &f);
+  EXPECT_EQ(ch.j0()->byRecord, nullptr);  // 24 partials, nothing walked
+  ch.ctx.assertObject(kB, &b2);
+  ch.ctx.assertObject(kB, &b3);
+  auto removedOrder = [&ch]() {
+    Lines removed;
+    for (const std::string& line : ch.log()) {
+      if (line.rfind("removeRule", 0) == 0) removed.push_back(line);
+    }
+    return removed;
+  };
+  // b1's children were made as the A objects came (the last is newest),
+  // b3's by one walk of the parents, newest parent first (so the first A's
+  // child is newest).
+  auto expected = [&as](int b, bool lastNewest) {
+    Lines lines;
+    for (int k = 0; k < 24; ++k) {
+      const int i = lastNewest ? 23 - k : k;
+      lines.push_back("removeRule R0[" + std::to_string(as[i].id) + "," +
+                      std::to_string(b) + ",200]");
+    }
+    return lines;
+  };
+  ch.log();
+  ch.ctx.retractObject(&b1, 0);  // a walk of 72 partials
+  EXPECT_EQ(removedOrder(), expected(100, true));
+  ASSERT_NE(ch.j0()->byRecord, nullptr);
+  ch.ctx.retractObject(&b3, 0);  // by record
+  EXPECT_EQ(removedOrder(), expected(102, false));
+  EXPECT_EQ(tuples(ch.j0()).size(), 24u);
+  const QelInfo* r2 = static_cast<QelInfo*>(ch.ctx.objectTable->find(&b2));
+  EXPECT_EQ(ch.j0()->byRecord->newest(r2), ch.j0()->partials);
+}
+
 // ------------------------------------------------- retractContents/populate
 
 TEST(PlainContents, RetractContentsThenPopulateRebuildsTheSameChildren) {
