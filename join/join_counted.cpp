@@ -39,7 +39,7 @@ int QelJoinMemCounted::recount(QelPartial* parent) {
     ++count;
   };
   if (keys != nullptr) {
-    for (QelKeyEntry* e = keys->right->newest(keys->left.find(parent)->key); e;
+    for (QelKeyEntry* e = keys->right->newest(parentKey(parent)); e;
          e = e->older) {
       take(static_cast<QelInfo*>(e->item));
     }
@@ -103,44 +103,66 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
 // of its new key and those of its key before the update, whose sets may
 // hold it.
 void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
-  std::vector<QelKeyEntry*> parents;
+  std::vector<QelPartial*> parents;
   if (mode == 0) {
-    for (QelKeyEntry* e = keys->left.newest(rightKeyOf(record)); e;
-         e = e->older) {
-      parents.push_back(e);
-    }
+    void* key = rightKeyOf(record);
+    parentsOf(record, true, key, key, false, parents);
   } else {
     const QelKeyEntry* entry = keys->right->find(record);
-    for (QelKeyEntry* e = keys->left.newest(entry->key); e; e = e->older) {
-      parents.push_back(e);
-    }
-    if (entry->prevKey != entry->key) {
-      for (QelKeyEntry* e = keys->left.newest(entry->prevKey); e;
-           e = e->older) {
-        parents.push_back(e);
-      }
-    }
-    addStaleHolders(record, parents);
-    QelMergeByAge(parents);
+    parentsOf(record, true, entry->key, entry->prevKey, true, parents);
   }
-  for (QelKeyEntry* entry : parents) {
-    rightActivateParent(record, static_cast<QelPartial*>(entry->item), mode,
-                        false);
+  for (QelPartial* parent : parents) {
+    rightActivateParent(record, parent, mode, false);
   }
 }
 
-// Adds the stale parents whose set holds the record: their key no longer
-// tells where the record's parents are.
-void QelJoinMemCounted::addStaleHolders(QelInfo* record,
-                                        std::vector<QelKeyEntry*>& parents) {
-  QelSetWalker walker(keys->stale);
-  while (void* key = walker.next()) {
-    QelPartial* parent = static_cast<QelPartial*>(key);
-    const QelOrderedSet* set = parent->findChildSet(this);
-    if (set != nullptr && set->contains(record)) {
-      parents.push_back(keys->left.find(parent));
+void QelJoinMemCounted::parentsOf(QelInfo* record, bool byKey, void* key,
+                                  void* prevKey, bool staleToo,
+                                  std::vector<QelPartial*>& parents) {
+  if (!parentsIndexed()) {
+    for (QelPartial* p = leftMem->partials; p != nullptr; p = p->nextInMemory) {
+      bool visit = staleToo && isStaleHolder(p, record);
+      if (!visit && byKey) {
+        void* k = leftKeyOf(p);
+        visit = k == key || k == prevKey;
+      }
+      if (visit) parents.push_back(p);
+    }
+    return;
+  }
+  std::vector<QelKeyEntry*> entries;
+  if (byKey) {
+    for (QelKeyEntry* e = keys->left.newest(key); e; e = e->older) {
+      entries.push_back(e);
+    }
+    if (prevKey != key) {
+      for (QelKeyEntry* e = keys->left.newest(prevKey); e; e = e->older) {
+        entries.push_back(e);
+      }
     }
   }
+  if (staleToo) {
+    QelSetWalker walker(keys->stale);
+    while (void* stale = walker.next()) {
+      QelPartial* parent = static_cast<QelPartial*>(stale);
+      if (isStaleHolder(parent, record)) {
+        entries.push_back(keys->left.find(parent));
+      }
+    }
+  }
+  QelMergeByAge(entries);
+  for (QelKeyEntry* e : entries) {
+    parents.push_back(static_cast<QelPartial*>(e->item));
+  }
+}
+
+// A stale parent whose set holds the record: its key no longer tells that
+// the record may be among its matches.
+bool QelJoinMemCounted::isStaleHolder(QelPartial* parent,
+                                      const QelInfo* record) const {
+  if (!keys->stale.contains(parent)) return false;
+  const QelOrderedSet* set = parent->findChildSet(this);
+  return set != nullptr && set->contains(record);
 }
 
 // Every parent is recounted, also those whose set did not hold the record.
@@ -149,26 +171,16 @@ void QelJoinMemCounted::addStaleHolders(QelInfo* record,
 // with the same arguments as before.
 void QelJoinMemCounted::rightRetract(QelInfo* record) {
   if (keys != nullptr) {
-    std::vector<QelKeyEntry*> parents;
+    std::vector<QelPartial*> parents;
+    // An update that makes the record leave has already rekeyed it; the
+    // sets that hold it are those of its key before the update.
     const QelKeyEntry* entry = keys->right->find(record);
     if (entry != nullptr) {
-      for (QelKeyEntry* e = keys->left.newest(entry->key); e; e = e->older) {
-        parents.push_back(e);
-      }
-      // An update that makes the record leave has already rekeyed it; the
-      // sets that hold it are those of its key before the update.
-      if (entry->prevKey != entry->key) {
-        for (QelKeyEntry* e = keys->left.newest(entry->prevKey); e;
-             e = e->older) {
-          parents.push_back(e);
-        }
-      }
+      parentsOf(record, true, entry->key, entry->prevKey, true, parents);
+    } else {
+      parentsOf(record, false, nullptr, nullptr, true, parents);
     }
-    addStaleHolders(record, parents);
-    QelMergeByAge(parents);
-    for (QelKeyEntry* e : parents) {
-      forget(record, static_cast<QelPartial*>(e->item));
-    }
+    for (QelPartial* parent : parents) forget(record, parent);
     return;
   }
   QelPartial* parent = leftMem->partials;
@@ -209,7 +221,7 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
 
 void QelJoinMemCounted::leftRetract(QelPartial* parent) {
   if (keys != nullptr) {
-    keys->left.remove(parent);
+    unkeyParent(parent);
     keys->stale.remove(parent);
   }
   QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
@@ -232,7 +244,7 @@ void QelJoinMemCounted::clear() {
   childTable.clear();
   clearPartials();
   if (keys != nullptr) {
-    keys->left.clear();
+    keys->dropLeftIndex();
     keys->right->clear();
     keys->stale.clear();
   }

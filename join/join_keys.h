@@ -60,6 +60,7 @@ class QelKeyIndex {
   QelKeyEntry* newest(const void* key) const {
     return static_cast<QelKeyEntry*>(newest_.find(key));
   }
+  std::size_t size() const { return entries_.size(); }
   void clear();
 
  private:
@@ -100,7 +101,25 @@ class QelJoinKeys {
   bool tracksStale = false;
   QelOrderedSet stale;
 
+  // Indexing a parent costs two map entries for its whole stay, which a
+  // join whose right side rarely looks at its parents never earns back. So
+  // `left` is filled only at the second walk over the parents since the
+  // left memory was last empty; until then a walk goes through the left
+  // memory (newest first, the index's order too) and compares each
+  // parent's key. Parents' keys are kept current on every update either
+  // way, so both find the same parents.
+  static constexpr int kUnindexedWalks = 1;
+  bool leftIndexed = false;
+  int leftWalks = 0;  // walks over the parents since the memory was empty
+
   QelJoinKeys() : right(nullptr) {}
+  // Empties the parents' index; walks go through the left memory again.
+  // An index emptied by its parents' leaving keeps its maps' capacity.
+  void dropLeftIndex() {
+    if (left.size() != 0) left.clear();
+    leftIndexed = false;
+    leftWalks = 0;
+  }
 
   bool inChain(const QelClassNode* cls) const;
 };

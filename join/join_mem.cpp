@@ -80,6 +80,13 @@ void QelJoinMem::rekeyParentsOf(const QelInfo* record) {
       holds = p->record == record;
     }
     if (!holds) continue;
+    if (!keys->leftIndexed) {
+      // The old key is not known: the parent may have moved.
+      if (keys->tracksStale && !keys->stale.contains(parent)) {
+        keys->stale.insert(parent);
+      }
+      continue;
+    }
     QelKeyEntry* entry = keys->left.find(parent);
     if (entry == nullptr) continue;
     void* key = leftKeyOf(parent);
@@ -108,6 +115,7 @@ void QelJoinMem::dropChildrenOf(QelInfo* record) {
 }
 
 void QelJoinMem::keyParent(QelPartial* parent, int mode) {
+  if (!keys->leftIndexed) return;
   void* key = leftKeyOf(parent);
   QelKeyEntry* entry = mode == 0 ? nullptr : keys->left.find(parent);
   if (entry == nullptr) {
@@ -115,6 +123,32 @@ void QelJoinMem::keyParent(QelPartial* parent, int mode) {
   } else {
     keys->left.rekey(entry, key);
   }
+}
+
+void QelJoinMem::unkeyParent(QelPartial* parent) {
+  if (keys->leftIndexed) keys->left.remove(parent);
+  if (leftMem->partials == nullptr) keys->dropLeftIndex();
+}
+
+void* QelJoinMem::parentKey(QelPartial* parent) const {
+  return keys->leftIndexed ? keys->left.find(parent)->key : leftKeyOf(parent);
+}
+
+// Oldest first, so that sequence numbers follow the memory's order.
+bool QelJoinMem::parentsIndexed() {
+  if (keys->leftIndexed) return true;
+  // A walk over no parent costs nothing and does not count.
+  if (leftMem->partials == nullptr) return false;
+  if (++keys->leftWalks <= QelJoinKeys::kUnindexedWalks) return false;
+  QelPartial* oldest = leftMem->partials;
+  while (oldest != nullptr && oldest->nextInMemory != nullptr) {
+    oldest = oldest->nextInMemory;
+  }
+  for (QelPartial* p = oldest; p != nullptr; p = p->prevInMemory) {
+    keys->left.add(p, leftKeyOf(p));
+  }
+  keys->leftIndexed = true;
+  return true;
 }
 
 bool QelJoinMem::keyedRightUpdate(const QelInfo* record) const {
@@ -224,7 +258,7 @@ void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
   QelOrderedSet* children = parent->childSet(this);
   std::vector<QelKeyEntry*> keyed;
   if (keys != nullptr) {
-    for (QelKeyEntry* e = keys->right->newest(keys->left.find(parent)->key); e;
+    for (QelKeyEntry* e = keys->right->newest(parentKey(parent)); e;
          e = e->older) {
       keyed.push_back(e);
     }
@@ -266,12 +300,24 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
   if (mode == 0) {
     const bool always = independent(0);
     if (keys != nullptr && !always) {
-      QelKeyEntry* entry = keys->left.newest(rightKeyOf(record));
-      while (entry != nullptr) {
-        QelKeyEntry* older = entry->older;
-        QelPartial* parent = static_cast<QelPartial*>(entry->item);
-        if (test(record, parent)) makeChild(parent, record, depth);
-        entry = older;
+      void* key = rightKeyOf(record);
+      if (parentsIndexed()) {
+        QelKeyEntry* entry = keys->left.newest(key);
+        while (entry != nullptr) {
+          QelKeyEntry* older = entry->older;
+          QelPartial* parent = static_cast<QelPartial*>(entry->item);
+          if (test(record, parent)) makeChild(parent, record, depth);
+          entry = older;
+        }
+        return;
+      }
+      QelPartial* parent = leftMem->partials;
+      while (parent != nullptr) {
+        QelPartial* next = parent->nextInMemory;
+        if (leftKeyOf(parent) == key && test(record, parent)) {
+          makeChild(parent, record, depth);
+        }
+        parent = next;
       }
       return;
     }
@@ -300,22 +346,23 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
 // the record's key and those of its existing children, in full-walk order.
 void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
   const bool byKey = keys != nullptr && keyedRightUpdate(record);
+  const bool indexed = byKey && parentsIndexed();
+  void* const key = byKey ? keys->right->find(record)->key : nullptr;
   std::vector<QelKeyEntry*> keyed;
-  if (byKey) {
-    for (QelKeyEntry* e = keys->left.newest(keys->right->find(record)->key); e;
-         e = e->older) {
+  if (indexed) {
+    for (QelKeyEntry* e = keys->left.newest(key); e; e = e->older) {
       keyed.push_back(e);
     }
   }
   for (QelPartial* child = partials; child; child = child->nextInMemory) {
     if (child->record != record) continue;
     child->parent->mark = child;
-    if (!byKey) continue;
+    if (!indexed) continue;
     QelKeyEntry* entry = keys->left.find(child->parent);
     if (entry != nullptr) keyed.push_back(entry);
   }
   std::vector<QelMatchPair> pairs;
-  if (byKey) {
+  if (indexed) {
     QelMergeByAge(keyed);
     for (QelKeyEntry* entry : keyed) {
       QelPartial* parent = static_cast<QelPartial*>(entry->item);
@@ -325,7 +372,9 @@ void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
   } else {
     for (QelPartial* parent = leftMem->partials; parent;
          parent = parent->nextInMemory) {
-      pairs.push_back(QelMatchPair{parent, parent->mark});
+      if (!byKey || parent->mark != nullptr || leftKeyOf(parent) == key) {
+        pairs.push_back(QelMatchPair{parent, parent->mark});
+      }
       parent->mark = nullptr;
     }
   }
@@ -337,7 +386,7 @@ void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
 void QelJoinMemPlain::rightRetract(QelInfo* record) { dropChildrenOf(record); }
 
 void QelJoinMemPlain::leftRetract(QelPartial* parent) {
-  if (keys != nullptr) keys->left.remove(parent);
+  if (keys != nullptr) unkeyParent(parent);
   QelOrderedSet* children = parent->findChildSet(this);
   if (children == nullptr) return;
   QelSetWalker walker(*children);
@@ -366,7 +415,7 @@ void QelJoinMemPlain::expireChildren(QelPartial* parent) {
 void QelJoinMemPlain::clear() {
   clearPartials();
   if (keys != nullptr) {
-    keys->left.clear();
+    keys->dropLeftIndex();
     keys->right->clear();
   }
 }

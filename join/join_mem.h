@@ -86,6 +86,15 @@ class QelJoinMem : public QelLeftMem {
   // A parent enters (mode 0) or is told of a change (mode 1, 2): its left
   // key is (re)computed before anything walks by key.
   void keyParent(QelPartial* parent, int mode);
+  // A parent left: it leaves the index, and the index is dropped once the
+  // left memory is empty.
+  void unkeyParent(QelPartial* parent);
+  // The left key of a parent: its entry's, or computed when not indexed.
+  void* parentKey(QelPartial* parent) const;
+  // Called before each walk over the parents by key: counts the walk,
+  // indexes the parents at the second one, and tells whether the walk can
+  // use the index.
+  bool parentsIndexed();
   // The object of `record` changed: parents whose tuple holds it get their
   // left key computed again.
   void rekeyParentsOf(const QelInfo* record);

@@ -204,4 +204,24 @@ TEST(KeyedJoin, JoinsOfOneInputAndKeyShareTheRightIndex) {
   }
 }
 
+// Join 1 walks its parents once before it indexes them, and drops the
+// index when its left memory empties; the twins above check that both
+// ways find the same parents.
+TEST(KeyedJoin, ParentsAreIndexedAtTheSecondWalkAndDroppedWhenGone) {
+  KeyedNet k(QelPatternPlain, true, 0, -1);
+  const QelJoinKeys* keys = k.ctx.joinMems[1]->keys;
+  Fact a1{1, 0, 5}, a2{2, 0, 5}, a3{3, 0, 6};
+  k.ctx.assertObject(0, &a1);  // no parent to walk yet
+  k.ctx.assertObject(0, &a2);  // walks a1
+  EXPECT_FALSE(keys->leftIndexed);
+  EXPECT_EQ(keys->left.size(), 0u);
+  k.ctx.assertObject(0, &a3);  // the second walk indexes a1 and a2
+  EXPECT_TRUE(keys->leftIndexed);
+  EXPECT_EQ(keys->left.size(), 3u);
+  EXPECT_NE(keys->left.newest(KeyedNet::keyOf(6)), nullptr);
+  for (Fact* f : {&a1, &a2, &a3}) k.ctx.retractObject(f, 0);
+  EXPECT_FALSE(keys->leftIndexed);
+  EXPECT_EQ(keys->left.size(), 0u);
+}
+
 }  // namespace
