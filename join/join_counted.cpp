@@ -103,14 +103,30 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
 // of its new key and those of its key before the update, whose sets may
 // hold it.
 void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
-  std::vector<QelPartial*> parents;
   if (mode == 0) {
+    // One key's parents, visited where they are, as a plain join does.
     void* key = rightKeyOf(record);
-    parentsOf(record, true, key, key, false, parents);
-  } else {
-    const QelKeyEntry* entry = keys->right->find(record);
-    parentsOf(record, true, entry->key, entry->prevKey, true, parents);
+    if (parentsIndexed()) {
+      QelKeyEntry* entry = keys->left.newest(key);
+      while (entry != nullptr) {
+        QelKeyEntry* older = entry->older;
+        rightActivateParent(record, static_cast<QelPartial*>(entry->item), 0,
+                            false);
+        entry = older;
+      }
+      return;
+    }
+    QelPartial* parent = leftMem->partials;
+    while (parent != nullptr) {
+      QelPartial* next = parent->nextInMemory;
+      if (leftKeyOf(parent) == key) rightActivateParent(record, parent, 0, false);
+      parent = next;
+    }
+    return;
   }
+  std::vector<QelPartial*> parents;
+  const QelKeyEntry* entry = keys->right->find(record);
+  parentsOf(record, true, entry->key, entry->prevKey, true, parents);
   for (QelPartial* parent : parents) {
     rightActivateParent(record, parent, mode, false);
   }
