@@ -15,8 +15,8 @@ void QelJoinMemCounted::makeChild(QelPartial* parent, QelInfo* record) {
   addPartial(child);
 }
 
-QelPartial* QelJoinMemCounted::follow(bool holds, QelPartial* parent) {
-  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
+QelPartial* QelJoinMemCounted::follow(bool holds, QelPartial* parent,
+                                      QelPartial* child) {
   if (child != nullptr) {
     if (holds) return child;
     removePartial(child);
@@ -57,7 +57,7 @@ void QelJoinMemCounted::rightActivateParent(QelInfo* record, QelPartial* parent,
     if (always || test(record, parent)) {
       QelOrderedSet* set = matchSet(parent);
       if (!set->contains(record)) set->insert(record);
-      countChanged(set->count, parent);
+      countChanged(set->count, parent, childOf(parent));
     }
     return;
   }
@@ -66,11 +66,11 @@ void QelJoinMemCounted::rightActivateParent(QelInfo* record, QelPartial* parent,
   const bool passes = test(record, parent);
   if (held && !passes) {
     set->remove(record);
-    countChanged(set->count, parent);
+    countChanged(set->count, parent, childOf(parent));
   } else if (!held && passes) {
     set = matchSet(parent);
     set->insert(record);
-    countChanged(set->count, parent);
+    countChanged(set->count, parent, childOf(parent));
   }
 }
 
@@ -212,24 +212,25 @@ void QelJoinMemCounted::rightRetract(QelInfo* record) {
 void QelJoinMemCounted::forget(QelInfo* record, QelPartial* parent) {
   QelOrderedSet* set = parent->findChildSet(this);
   if (set != nullptr) set->remove(record);
-  countChanged(set != nullptr ? set->count : 0, parent);
+  countChanged(set != nullptr ? set->count : 0, parent, childOf(parent));
 }
 
 void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
   if (keys != nullptr) keyParent(parent, mode);
   if (mode == 0) {
-    countChanged(recount(parent), parent);
+    // A new parent has no child yet.
+    countChanged(recount(parent), parent, nullptr);
     return;
   }
   if (independent(depth)) {
     if (mode == 2 && noUpdate(depth)) return;
-    QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
+    QelPartial* child = childOf(parent);
     if (child != nullptr) emit(child, depth + 1, mode);
     return;
   }
   if (QelOrderedSet* set = parent->findChildSet(this)) set->clear();
   if (keys != nullptr) keys->stale.remove(parent);
-  QelPartial* child = countChanged(recount(parent), parent);
+  QelPartial* child = countChanged(recount(parent), parent, childOf(parent));
   if (child == nullptr) return;
   if (mode == 2 && noUpdate(depth)) return;
   emit(child, depth + 1, 2);
@@ -240,7 +241,7 @@ void QelJoinMemCounted::leftRetract(QelPartial* parent) {
     unkeyParent(parent);
     keys->stale.remove(parent);
   }
-  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
+  QelPartial* child = childOf(parent);
   if (child != nullptr) dropChild(child);
 }
 
@@ -250,7 +251,7 @@ void QelJoinMemCounted::dropChild(QelPartial* child) {
 }
 
 void QelJoinMemCounted::expireChildren(QelPartial* parent) {
-  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
+  QelPartial* child = childOf(parent);
   if (child == nullptr) return;
   expireSuccessors(child);
   static_cast<QelRefCountedPartial*>(child)->markRemoved();
@@ -280,26 +281,30 @@ void QelJoinMemCounted::retractContents() {
   QelJoinMem::retractContents();
 }
 
-QelPartial* QelJoinMemExists::countChanged(int count, QelPartial* parent) {
-  return follow(count != 0, parent);
+QelPartial* QelJoinMemExists::countChanged(int count, QelPartial* parent,
+                                           QelPartial* child) {
+  return follow(count != 0, parent, child);
 }
 
-QelPartial* QelJoinMemNot::countChanged(int count, QelPartial* parent) {
-  return follow(count <= 0, parent);
+QelPartial* QelJoinMemNot::countChanged(int count, QelPartial* parent,
+                                        QelPartial* child) {
+  return follow(count <= 0, parent, child);
 }
 
-QelPartial* QelJoinMemCount::countChanged(int count, QelPartial* parent) {
-  return follow(joinNode()->testCount(context, count, parent) != 0, parent);
+QelPartial* QelJoinMemCount::countChanged(int count, QelPartial* parent,
+                                          QelPartial* child) {
+  return follow(joinNode()->testCount(context, count, parent) != 0, parent,
+                child);
 }
 
 // ---------------------------------------------------------------- collect
 
 // The child's record stands for the parent's live match set; the join owns
 // it and frees it with the child.
-QelPartial* QelJoinMemCollect::countChanged(int, QelPartial* parent) {
+QelPartial* QelJoinMemCollect::countChanged(int, QelPartial* parent,
+                                            QelPartial* child) {
   QelOrderedSet* set = matchSet(parent);
   const bool holds = joinNode()->testCollect(context, parent, set) != 0;
-  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
   if (child != nullptr) {
     if (holds) return child;
     dropChild(child);
@@ -308,7 +313,7 @@ QelPartial* QelJoinMemCollect::countChanged(int, QelPartial* parent) {
   if (holds) {
     QelInfo* record = new QelInfo(set, nullptr);
     makeChild(parent, record);
-    if (childTable.find(parent) == nullptr) delete record;
+    if (childOf(parent) == nullptr) delete record;
   }
   return nullptr;
 }

@@ -29,8 +29,10 @@ class QelJoinMemCounted : public QelJoinMem {
   void expireChildren(QelPartial* parent) override;
   void dropChild(QelPartial* child) override;
   // Applies the condition to the parent's match set after a change or a
-  // recount. Returns the child when it existed before and stays, else null.
-  virtual QelPartial* countChanged(int count, QelPartial* parent) = 0;
+  // recount; `child` is the parent's child, or null when it has none.
+  // Returns the child when it existed before and stays, else null.
+  virtual QelPartial* countChanged(int count, QelPartial* parent,
+                                   QelPartial* child) = 0;
 
  protected:
   // A parent's match set is made when the first record joins it, so the
@@ -38,8 +40,11 @@ class QelJoinMemCounted : public QelJoinMem {
   QelOrderedSet* matchSet(QelPartial* parent) { return parent->childSet(this); }
   // Makes, emits and records the child of `parent` with `record`.
   void makeChild(QelPartial* parent, QelInfo* record);
+  QelPartial* childOf(const QelPartial* parent) const {
+    return static_cast<QelPartial*>(childTable.find(parent));
+  }
   // The shared decision of exists, not and count.
-  QelPartial* follow(bool holds, QelPartial* parent);
+  QelPartial* follow(bool holds, QelPartial* parent, QelPartial* child);
   int recount(QelPartial* parent);
   void forget(QelInfo* record, QelPartial* parent);
 
@@ -58,19 +63,22 @@ class QelJoinMemCounted : public QelJoinMem {
 class QelJoinMemExists : public QelJoinMemCounted {
  public:
   explicit QelJoinMemExists(QelContext* context) : QelJoinMemCounted(context) {}
-  QelPartial* countChanged(int count, QelPartial* parent) override;
+  QelPartial* countChanged(int count, QelPartial* parent,
+                           QelPartial* child) override;
 };
 
 class QelJoinMemNot : public QelJoinMemCounted {
  public:
   explicit QelJoinMemNot(QelContext* context) : QelJoinMemCounted(context) {}
-  QelPartial* countChanged(int count, QelPartial* parent) override;
+  QelPartial* countChanged(int count, QelPartial* parent,
+                           QelPartial* child) override;
 };
 
 class QelJoinMemCount : public QelJoinMemCounted {
  public:
   explicit QelJoinMemCount(QelContext* context) : QelJoinMemCounted(context) {}
-  QelPartial* countChanged(int count, QelPartial* parent) override;
+  QelPartial* countChanged(int count, QelPartial* parent,
+                           QelPartial* child) override;
 };
 
 class QelJoinMemCollect : public QelJoinMemCounted {
@@ -80,7 +88,8 @@ class QelJoinMemCollect : public QelJoinMemCounted {
   void retractContents() override;
   void clear() override;
   void dropChild(QelPartial* child) override;
-  QelPartial* countChanged(int count, QelPartial* parent) override;
+  QelPartial* countChanged(int count, QelPartial* parent,
+                           QelPartial* child) override;
 
  private:
   void freeCollectRecords();
