@@ -119,7 +119,9 @@ void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
     QelPartial* parent = leftMem->partials;
     while (parent != nullptr) {
       QelPartial* next = parent->nextInMemory;
-      if (leftKeyOf(parent) == key) rightActivateParent(record, parent, 0, false);
+      if (leftKeyOf(parent) == key) {
+        rightActivateParent(record, parent, 0, false);
+      }
       parent = next;
     }
     return;

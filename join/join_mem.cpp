@@ -184,8 +184,11 @@ void QelJoinMem::retractContents() {
     partial->prevInMemory = nullptr;
     partial->nextInMemory = nullptr;
     removeFromSuccessors(partial);
-    context->agenda->removeInstancesOf(partial);
-    partial->dropSupports();
+    // Most partials end no rule and support nothing.
+    if (!partial->instances.isEmpty()) {
+      context->agenda->removeInstancesOf(partial);
+    }
+    if (!partial->supported.isEmpty()) partial->dropSupports();
     delete partial;
     partial = next;
   }
@@ -473,7 +476,9 @@ void QelRightMem::recordLeft(QelInfo* record) {
 void QelRightMem::rekeyRecord(QelInfo* record) {
   for (QelRightKeyIndex* index : keyIndexes) {
     QelKeyEntry* entry = index->index.find(record);
-    if (entry != nullptr) index->index.rekey(entry, (context->*index->key)(record));
+    if (entry != nullptr) {
+      index->index.rekey(entry, (context->*index->key)(record));
+    }
   }
 }
 

@@ -91,8 +91,11 @@ void QelLeftMem::removeFromSuccessors(QelPartial* partial) {
 void QelLeftMem::removePartial(QelPartial* partial) {
   unlinkPartial(partial);
   removeFromSuccessors(partial);
-  context->agenda->removeInstancesOf(partial);
-  partial->dropSupports();
+  // Most partials end no rule and support nothing.
+  if (!partial->instances.isEmpty()) {
+    context->agenda->removeInstancesOf(partial);
+  }
+  if (!partial->supported.isEmpty()) partial->dropSupports();
   delete partial;
 }
 
