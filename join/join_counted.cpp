@@ -32,8 +32,9 @@ QelPartial* QelJoinMemCounted::follow(bool holds, QelPartial* parent,
 int QelJoinMemCounted::recount(QelPartial* parent) {
   QelOrderedSet* set = parent->findChildSet(this);
   int count = 0;
+  const QelPairTest passes(*this);
   auto take = [&](QelInfo* record) {
-    if (!test(record, parent)) return;
+    if (!passes(record, parent)) return;
     if (set == nullptr) set = matchSet(parent);
     set->insert(record);
     ++count;

@@ -225,12 +225,13 @@ void QelJoinMemPlain::rematch(QelPartial* parent, QelInfo* record,
 void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
   if (keys != nullptr) keyParent(parent, mode);
   if (mode == 0) {
+    const QelPairTest passes(*this);
     if (keys != nullptr) {
       QelKeyEntry* entry = keys->right->newest(leftKeyOf(parent));
       while (entry != nullptr) {
         QelKeyEntry* older = entry->older;
         QelInfo* record = static_cast<QelInfo*>(entry->item);
-        if (test(record, parent)) makeChild(parent, record, depth);
+        if (passes(record, parent)) makeChild(parent, record, depth);
         entry = older;
       }
       return;
@@ -238,7 +239,7 @@ void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
     QelSetWalker walker(rightInput());
     while (void* key = walker.next()) {
       QelInfo* record = static_cast<QelInfo*>(key);
-      if (test(record, parent)) makeChild(parent, record, depth);
+      if (passes(record, parent)) makeChild(parent, record, depth);
     }
     return;
   }
@@ -302,6 +303,7 @@ void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
 void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
   if (mode == 0) {
     const bool always = independent(0);
+    const QelPairTest passes(*this);
     if (keys != nullptr && !always) {
       void* key = rightKeyOf(record);
       if (parentsIndexed()) {
@@ -309,7 +311,7 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
         while (entry != nullptr) {
           QelKeyEntry* older = entry->older;
           QelPartial* parent = static_cast<QelPartial*>(entry->item);
-          if (test(record, parent)) makeChild(parent, record, depth);
+          if (passes(record, parent)) makeChild(parent, record, depth);
           entry = older;
         }
         return;
@@ -317,7 +319,7 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
       QelPartial* parent = leftMem->partials;
       while (parent != nullptr) {
         QelPartial* next = parent->nextInMemory;
-        if (leftKeyOf(parent) == key && test(record, parent)) {
+        if (leftKeyOf(parent) == key && passes(record, parent)) {
           makeChild(parent, record, depth);
         }
         parent = next;
@@ -327,7 +329,7 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
     QelPartial* parent = leftMem->partials;
     while (parent != nullptr) {
       QelPartial* next = parent->nextInMemory;
-      if (always || test(record, parent)) makeChild(parent, record, depth);
+      if (always || passes(record, parent)) makeChild(parent, record, depth);
       parent = next;
     }
     return;

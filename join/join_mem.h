@@ -104,6 +104,25 @@ class QelJoinMem : public QelLeftMem {
   bool keyedRightUpdate(const QelInfo* record) const;
 };
 
+// A join node's test, read once for a walk that runs it on many pairs (a
+// node does not change while contexts run): the walk then loads and
+// compares nothing per pair but the call itself.
+class QelPairTest {
+ public:
+  explicit QelPairTest(const QelJoinMem& mem)
+      : context_(mem.context),
+        test_(mem.joinNode()->joinTest),
+        always_(test_ == &QelContext::nullJoin) {}
+  bool operator()(QelInfo* record, QelPartial* parent) const {
+    return always_ || (context_->*test_)(parent, record) != 0;
+  }
+
+ private:
+  QelContext* const context_;
+  const QelJoinTest test_;
+  const bool always_;  // the null test passes without being called
+};
+
 // One (first, second) pair of a re-match: the whole list is built before
 // anything is propagated, because the cascade re-enters other joins that
 // use the same scratch marks.
