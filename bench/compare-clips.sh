@@ -48,16 +48,7 @@ median() {
 printf '%6s %10s %10s %10s %10s %11s %11s %7s %9s\n' guests fired-qel \
   fired-clips qel-s clips-s qel-KB clips-KB speedup unkeyed-s
 for n in $sizes; do
-  "$bin/qel_manners_generate" "$n" > "$work/data"
-  sh "$here/clips/to-facts.sh" "$work/data" > "$work/data.fct"
-  cat > "$work/run.bat" <<BAT
-(load "$here/clips/manners.clp")
-(reset)
-(load-facts "$work/data.fct")
-(watch statistics)
-(run)
-(exit)
-BAT
+  sh "$here/clips/prepare.sh" "$bin/qel_manners_generate" "$n" "$work"
   rm -f "$work/qel" "$work/clips" "$work/unkeyed"
   i=0
   while [ $i -lt "$runs" ]; do

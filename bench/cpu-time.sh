@@ -41,15 +41,7 @@ median() {
 
 printf '%6s %10s %10s %10s %9s\n' guests qel-ms baseline-ms clips-ms clips/qel
 for n in $sizes; do
-  "$bin/qel_manners_generate" "$n" > "$work/data"
-  sh "$here/clips/to-facts.sh" "$work/data" > "$work/data.fct"
-  cat > "$work/run.bat" <<BAT
-(load "$here/clips/manners.clp")
-(reset)
-(load-facts "$work/data.fct")
-(run)
-(exit)
-BAT
+  sh "$here/clips/prepare.sh" "$bin/qel_manners_generate" "$n" "$work"
   rm -f "$work/qel" "$work/base" "$work/clips"
   i=0
   while [ "$i" -lt "$runs" ]; do

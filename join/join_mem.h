@@ -50,12 +50,9 @@ class QelJoinMem : public QelLeftMem {
   QelJoinNode* joinNode() const { return static_cast<QelJoinNode*>(node); }
   // The right input: the matches of the right node's discrimination memory.
   QelOrderedSet& rightInput() const;
-  bool test(QelInfo* record, QelPartial* parent) const {
-    // QelJoinNode::testJoin, inline: the class is final, so this is the
-    // test every join node runs.
-    const QelJoinTest joinTest = joinNode()->joinTest;
-    return joinTest == &QelContext::nullJoin || (context->*joinTest)(parent, record) != 0;
-  }
+  // QelJoinNode::testJoin, inline: the class is final, so this is the test
+  // every join node runs. Walks over many pairs use QelPairTest.
+  bool test(QelInfo* record, QelPartial* parent) const;
   bool independent(int depth) const {
     return bitSet(joinNode()->independenceMask, depth);
   }
@@ -122,6 +119,10 @@ class QelPairTest {
   const QelJoinTest test_;
   const bool always_;  // the null test passes without being called
 };
+
+inline bool QelJoinMem::test(QelInfo* record, QelPartial* parent) const {
+  return QelPairTest(*this)(record, parent);
+}
 
 // One (first, second) pair of a re-match: the whole list is built before
 // anything is propagated, because the cascade re-enters other joins that

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Writes one Manners size for both engines into DIR: the library's data
+# (DIR/data), the same facts for the peer engine (DIR/data.fct) and its
+# batch file (DIR/run.bat), which loads the ruleset and the facts, runs
+# and prints the statistics line with the number of rules fired.
+# Usage: bench/clips/prepare.sh GENERATOR GUESTS DIR
+set -e
+here=$(cd "$(dirname "$0")" && pwd)
+"$1" "$2" > "$3/data"
+sh "$here/to-facts.sh" "$3/data" > "$3/data.fct"
+cat > "$3/run.bat" <<BAT
+(load "$here/manners.clp")
+(reset)
+(load-facts "$3/data.fct")
+(watch statistics)
+(run)
+(exit)
+BAT
