@@ -10,7 +10,7 @@ void QelPointerMap::insert(const void* key, void* value) {
     nullValue_ = value;
     return;
   }
-  if (slots_ == nullptr || (count_ + 1) * 2 > mask_ + 1) {
+  if (slots_ == nullptr || full()) {
     resize(slots_ == nullptr ? kMinCapacity : (mask_ + 1) * 2);
   }
   place(key, value);
@@ -23,7 +23,7 @@ void*& QelPointerMap::findOrInsert(const void* key) {
     hasNull_ = true;
     return nullValue_;
   }
-  if (slots_ == nullptr || (count_ + 1) * 2 > mask_ + 1) {
+  if (slots_ == nullptr || full()) {
     resize(slots_ == nullptr ? kMinCapacity : (mask_ + 1) * 2);
   }
   for (std::size_t i = slotOf(key);; i = (i + 1) & mask_) {

@@ -10,11 +10,11 @@
 //
 // Open addressing with linear probing; a removal shifts the entries after
 // it back, so there are no tombstones. A slot whose key is null is empty;
-// the null key itself is held apart. The slot array grows at half load,
-// which keeps probe runs (and the shifts of removal) short, and never
-// shrinks until clear(): the indexes it serves empty and refill with
-// every retraction and assertion of the objects at their head, and would
-// otherwise resize all the way down and up again each time. Iteration order
+// the null key itself is held apart. The slot array grows at half load
+// (3/4 once large, see full()) and never shrinks until clear(): the
+// indexes it serves empty and refill with every retraction and assertion
+// of the objects at their head, and would otherwise resize all the way
+// down and up again each time. Iteration order
 // is unspecified: no walk that decides an observable order may use it.
 class QelPointerMap {
  public:
@@ -74,6 +74,16 @@ class QelPointerMap {
     // addresses and small integers cast to pointers.
     const uint64_t k = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
     return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+  }
+  // Small arrays grow at half load, which keeps probe runs (and the shifts
+  // of removal) short; from kDenseCapacity slots on they grow at 3/4: a
+  // probe of such an array misses the cache anyway, the longer runs stay
+  // within the lines it loads, and the array is half the size.
+  static constexpr std::size_t kDenseCapacity = std::size_t{1} << 14;
+  bool full() const {
+    const std::size_t capacity = mask_ + 1;
+    return capacity < kDenseCapacity ? (count_ + 1) * 2 > capacity
+                                     : (count_ + 1) * 4 > capacity * 3;
   }
   void resize(std::size_t capacity);
   void place(const void* key, void* value);

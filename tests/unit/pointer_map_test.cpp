@@ -4,6 +4,7 @@
 // and emptying.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <unordered_map>
@@ -63,6 +64,35 @@ TEST(PointerMap, AgreesWithAReferenceMapOverRandomOperations) {
     if (step % 997 == 0) expectSame(map, model, universe);
   }
   expectSame(map, model, universe);
+}
+
+// Large arrays fill to 3/4 before they grow: 30,000 keys take the array
+// through two such growths, and removals at that load shift longer runs.
+TEST(PointerMap, LargeArraysKeepEveryEntryThroughDenseGrowthAndRemoval) {
+  std::mt19937 rng(11);
+  std::vector<const void*> keys;
+  for (uintptr_t i = 1; i <= 15000; ++i) keys.push_back(asPointer(i));
+  for (uintptr_t i = 1; i <= 15000; ++i) keys.push_back(asPointer(0x100000 + 48 * i));
+  std::shuffle(keys.begin(), keys.end(), rng);
+  QelPointerMap map;
+  std::unordered_map<const void*, void*> model;
+  for (const void* key : keys) {
+    void* value = asPointer(rng() % 1000 + 1);
+    map.insert(key, value);
+    model[key] = value;
+  }
+  expectSame(map, model, keys);
+  std::shuffle(keys.begin(), keys.end(), rng);
+  for (std::size_t i = 0; i < keys.size(); i += 3) {
+    EXPECT_EQ(map.remove(keys[i]), model[keys[i]]);
+    model.erase(keys[i]);
+  }
+  expectSame(map, model, keys);
+  for (std::size_t i = 0; i < keys.size(); i += 3) {
+    map.findOrInsert(keys[i]) = asPointer(7);
+    model[keys[i]] = asPointer(7);
+  }
+  expectSame(map, model, keys);
 }
 
 TEST(PointerMap, RemovalKeepsTheRestOfAProbeRunReachable) {
