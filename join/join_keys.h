@@ -97,7 +97,10 @@ class QelJoinKeys {
   // Counted joins: parents whose key changed without the join being told
   // (an update stopped by a mask above it). Their match sets may still
   // hold records of their old key, so retractions and right updates visit
-  // them too. A parent leaves the set when its match set is rebuilt.
+  // them too. While the parents are not indexed their old keys are not
+  // known, so every parent whose tuple holds an updated object joins the
+  // set; that only adds visits that find nothing to change. A parent
+  // leaves the set when its match set is rebuilt.
   bool tracksStale = false;
   QelOrderedSet stale;
 
