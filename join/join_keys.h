@@ -99,8 +99,9 @@ class QelJoinKeys {
   // hold records of their old key, so retractions and right updates visit
   // them too. While the parents are not indexed their old keys are not
   // known, so every parent whose tuple holds an updated object joins the
-  // set; that only adds visits that find nothing to change. A parent
-  // leaves the set when its match set is rebuilt.
+  // set. That changes nothing a walk does: a parent whose key did not
+  // change and whose set holds a record has that record's key, so it is
+  // visited anyway. A parent leaves the set when its match set is rebuilt.
   bool tracksStale = false;
   QelOrderedSet stale;
 
