@@ -140,11 +140,8 @@ bool QelJoinMem::parentsIndexed() {
   // A walk over no parent costs nothing and does not count.
   if (leftMem->partials == nullptr) return false;
   if (++keys->leftWalks <= QelJoinKeys::kUnindexedWalks) return false;
-  QelPartial* oldest = leftMem->partials;
-  while (oldest != nullptr && oldest->nextInMemory != nullptr) {
-    oldest = oldest->nextInMemory;
-  }
-  for (QelPartial* p = oldest; p != nullptr; p = p->prevInMemory) {
+  for (QelPartial* p = leftMem->oldestPartial(); p != nullptr;
+       p = p->prevInMemory) {
     keys->left.add(p, leftKeyOf(p));
   }
   keys->leftIndexed = true;

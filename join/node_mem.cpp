@@ -112,11 +112,17 @@ void QelLeftMem::groupByRecord(bool on) {
   if (!on) return;
   byRecord = new QelPartialsByRecord();
   // Oldest first, so that each group ends newest first.
+  for (QelPartial* p = oldestPartial(); p != nullptr; p = p->prevInMemory) {
+    byRecord->add(p);
+  }
+}
+
+QelPartial* QelLeftMem::oldestPartial() const {
   QelPartial* oldest = partials;
   while (oldest != nullptr && oldest->nextInMemory != nullptr) {
     oldest = oldest->nextInMemory;
   }
-  for (QelPartial* p = oldest; p != nullptr; p = p->prevInMemory) byRecord->add(p);
+  return oldest;
 }
 
 // ---------------------------------------------------------------- by record

@@ -79,6 +79,9 @@ class QelLeftMem : public QelNodeMem {
   QelPartial* detachPartials();
   // Starts (or stops) grouping the held partials by record.
   void groupByRecord(bool on);
+  // The last partial of `partials` (the oldest held), or null; walks from
+  // it follow prevInMemory.
+  QelPartial* oldestPartial() const;
 };
 
 #endif  // QEL_JOIN_NODE_MEM_H
