@@ -236,6 +236,7 @@ void QelContext::bindMemories() {
   for (QelListCell* cell = network->rights.head; cell; cell = cell->next) {
     rightMems[i++]->bindNode(static_cast<QelRightNode*>(cell->item));
   }
+  for (i = 0; i < classMemCount; ++i) classMems[i]->layOutRecords();
 }
 
 void QelContext::seedAlphaMemories() {

@@ -20,6 +20,16 @@ void QelKeyIndex::remove(void* item) {
   delete entry;
 }
 
+void QelKeyIndex::attach(QelKeyEntry* entry, void* item, void* key) {
+  *entry = QelKeyEntry{item, key, key, nextSeq_++, nullptr, nullptr};
+  link(entry);
+}
+
+void QelKeyIndex::detach(QelKeyEntry* entry) {
+  unlink(entry);
+  entry->item = nullptr;
+}
+
 void QelKeyIndex::rekey(QelKeyEntry* entry, void* key) {
   entry->prevKey = entry->key;
   if (key == entry->key) return;

@@ -50,6 +50,10 @@ class QelKeyIndex {
   QelKeyEntry* add(void* item, void* key);
   // Removes an item; does nothing when it is not listed.
   void remove(void* item);
+  // The same for entries whose storage the caller keeps (right records
+  // carry theirs): the index then holds only its map of keys.
+  void attach(QelKeyEntry* entry, void* item, void* key);
+  void detach(QelKeyEntry* entry);
   // Gives a listed entry a new key, keeping its sequence number; remembers
   // the old key in prevKey.
   void rekey(QelKeyEntry* entry, void* key);
@@ -70,24 +74,50 @@ class QelKeyIndex {
   // A key's entries form one list by `newer` and `older`, sorted by
   // descending seq; the map holds its head. A key without entries is absent.
   QelPointerMap newest_;   // key -> newest QelKeyEntry*
-  QelPointerMap entries_;  // item -> QelKeyEntry*
+  QelPointerMap entries_;  // item -> QelKeyEntry*, for entries it allocated
   uint64_t nextSeq_;
 };
 
 // A right input's records by one right key function. Keyed joins of the
 // same input with the same function share one: they would hold the same
 // entries in the same order.
+//
+// A record's entries live in its own allocation, right after the QelInfo:
+// one per key index its class's records can enter, at the index's `slot`
+// (see QelClassMem::layOutRecords). That spares a map from records to
+// entries, and its probe, on every assert and retract. An entry whose
+// `item` is null is not listed.
 struct QelRightKeyIndex {
   QelRecordKeyFunction key;
+  int slot;
   QelKeyIndex index;
+
+  static QelKeyEntry* entries(QelInfo* record) {
+    return reinterpret_cast<QelKeyEntry*>(reinterpret_cast<char*>(record) +
+                                          sizeof(QelInfo));
+  }
+  QelKeyEntry* entryOf(QelInfo* record) const { return entries(record) + slot; }
+  // The record's entry when it is listed, else null.
+  QelKeyEntry* find(QelInfo* record) const {
+    QelKeyEntry* entry = entryOf(record);
+    return entry->item != nullptr ? entry : nullptr;
+  }
+  QelKeyEntry* newest(const void* key) const { return index.newest(key); }
+  void add(QelInfo* record, void* key) { index.attach(entryOf(record), record, key); }
+  void remove(QelInfo* record) {
+    QelKeyEntry* entry = find(record);
+    if (entry != nullptr) index.detach(entry);
+  }
+  // Forgets every entry; the records' own entries are left as they are.
+  void clear() { index.clear(); }
 };
 
 // The indexes of one keyed join memory.
 class QelJoinKeys {
  public:
-  QelKeyIndex left;    // parents by left key
-  QelKeyIndex* right;  // right records by right key, owned by the right
-                       // memory and set when it is bound
+  QelKeyIndex left;         // parents by left key
+  QelRightKeyIndex* right;  // right records by right key, owned by the
+                            // right memory and set when it is bound
 
   // Classes whose objects can sit in a parent's tuple: the classes of the
   // patterns on the left chain and their subclasses. A right update of such

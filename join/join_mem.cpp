@@ -455,26 +455,26 @@ void QelRightMem::bindNode(QelRightNode* right) {
       if (index->key == key) shared = index;
     }
     if (shared == nullptr) {
-      shared = new QelRightKeyIndex{key, {}};
+      shared = new QelRightKeyIndex{key, 0, {}};
       keyIndexes.push_back(shared);
     }
-    (*join)->keys->right = &shared->index;
+    (*join)->keys->right = shared;
   }
 }
 
 void QelRightMem::recordEntered(QelInfo* record) {
   for (QelRightKeyIndex* index : keyIndexes) {
-    index->index.add(record, (context->*index->key)(record));
+    index->add(record, (context->*index->key)(record));
   }
 }
 
 void QelRightMem::recordLeft(QelInfo* record) {
-  for (QelRightKeyIndex* index : keyIndexes) index->index.remove(record);
+  for (QelRightKeyIndex* index : keyIndexes) index->remove(record);
 }
 
 void QelRightMem::rekeyRecord(QelInfo* record) {
   for (QelRightKeyIndex* index : keyIndexes) {
-    QelKeyEntry* entry = index->index.find(record);
+    QelKeyEntry* entry = index->find(record);
     if (entry != nullptr) {
       index->index.rekey(entry, (context->*index->key)(record));
     }

@@ -1,10 +1,17 @@
 #include "memory/class_mem.h"
 
+#include <new>
+
+#include "join/join_keys.h"
 #include "join/join_mem.h"
 #include "memory/disc_mem.h"
 
 QelClassMem::QelClassMem(QelContext* owner)
-    : classNode(nullptr), context(owner), discCount(0), discMems(nullptr) {}
+    : classNode(nullptr),
+      context(owner),
+      discCount(0),
+      discMems(nullptr),
+      recordSlots(0) {}
 
 QelClassMem::~QelClassMem() { delete[] discMems; }
 
@@ -20,13 +27,38 @@ void QelClassMem::bindClassNode(QelClassNode* node) {
   discMems[i] = nullptr;
 }
 
+int QelClassMem::layOutRecords() {
+  int slot = superMem() != nullptr ? superMem()->layOutRecords() : 0;
+  for (QelDiscMem** disc = discMems; *disc != nullptr; ++disc) {
+    if ((*disc)->rightMem == nullptr) continue;
+    for (QelRightKeyIndex* index : (*disc)->rightMem->keyIndexes) {
+      index->slot = slot++;
+    }
+  }
+  recordSlots = slot;
+  return slot;
+}
+
+QelInfo* QelClassMem::newRecord(void* object) {
+  const std::size_t size = sizeof(QelInfo) + recordSlots * sizeof(QelKeyEntry);
+  QelInfo* record = ::new (QelAllocBlock(size)) QelInfo(object, this);
+  QelKeyEntry* entries = QelRightKeyIndex::entries(record);
+  for (int i = 0; i < recordSlots; ++i) ::new (&entries[i]) QelKeyEntry{};
+  return record;
+}
+
+void QelClassMem::freeRecord(QelInfo* record) {
+  record->~QelInfo();
+  QelFreeBlock(record, sizeof(QelInfo) + recordSlots * sizeof(QelKeyEntry));
+}
+
 QelClassMem* QelClassMem::superMem() const {
   if (classNode->superClass == nullptr) return nullptr;
   return context->classMems[classNode->superClass->index];
 }
 
 QelInfo* QelClassMem::recordObject(void* object) {
-  QelInfo* record = new QelInfo(object, this);
+  QelInfo* record = newRecord(object);
   infos.insert(record);
   context->objectTable->insert(object, record);
   return record;
@@ -74,7 +106,7 @@ void QelClassMem::forgetRecord(QelInfo* record, unsigned char deleteObject) {
   infos.remove(record);
   callDoRetract(object);
   if (deleteObject && classNode->kind != 1) classNode->deleteInstance(object);
-  delete record;
+  freeRecord(record);
 }
 
 void* QelClassMem::addObject(void* object) {
@@ -116,7 +148,7 @@ void QelClassMem::removeAll() {
 
 void QelClassMem::releaseRecords() {
   for (QelSetNode* node = infos.first; node != nullptr; node = node->older) {
-    delete static_cast<QelInfo*>(node->key);
+    freeRecord(static_cast<QelInfo*>(node->key));
   }
   infos.clear();
 }

@@ -33,6 +33,10 @@ class QelClassMem {
   virtual void modifyObject(QelInfo* record, int mode);
 
   void bindClassNode(QelClassNode* node);
+  // Once every memory is bound: gives each right key index that records of
+  // this class can enter its entry slot, after those of the superclasses,
+  // and returns the number of slots a record of this class carries.
+  int layOutRecords();
   // Removes (with deletion) every object of this class, newest first.
   void retractAll();
   // The silent reset: class hooks and deletion, no notification.
@@ -41,6 +45,12 @@ class QelClassMem {
   void releaseRecords();
 
  protected:
+  // Records of this class carry `recordSlots` key entries after the
+  // QelInfo, allocated with it (QelRightKeyIndex).
+  int recordSlots;
+
+  QelInfo* newRecord(void* object);
+  void freeRecord(QelInfo* record);
   // The memory of the superclass, or null at the root.
   QelClassMem* superMem() const;
   QelInfo* recordObject(void* object);

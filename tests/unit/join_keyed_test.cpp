@@ -25,10 +25,13 @@ struct KeyedNet {
   TestContext ctx;
   std::vector<std::unique_ptr<Fact>> facts;  // owned here; classes kind 1
 
-  KeyedNet(QelPatternType kind, bool keyed, int independence, int noUpdate) {
+  // With `tIsA`, T is a subclass of A: its records also enter A's
+  // discrimination memory and so the key index of join 1's right input.
+  KeyedNet(QelPatternType kind, bool keyed, int independence, int noUpdate,
+           bool tIsA = false) {
     net.init(0, 0, 2, 2, 2, 2, 3);
-    addClass(net, "A", 1);
-    addClass(net, "T", 1);
+    TestClassNode* a = addClass(net, "A", 1);
+    addClass(net, "T", 1, tIsA ? a : nullptr);
     net.initDisc(discAt(net, 0), 0, 0, GetQelNullDisc());
     net.initDisc(discAt(net, 1), 1, 1, TestContext::disc(0));
     net.addAlphaNode(discAt(net, 0), 0, -1, QelPatternPlain);
@@ -150,10 +153,11 @@ class Driver {
   int next_ = 1;
 };
 
-void runSame(QelPatternType kind, int independence, int noUpdate) {
+void runSame(QelPatternType kind, int independence, int noUpdate,
+             bool tIsA = false) {
   for (unsigned seed = 1; seed <= 20; ++seed) {
-    KeyedNet keyed(kind, true, independence, noUpdate);
-    KeyedNet plain(kind, false, independence, noUpdate);
+    KeyedNet keyed(kind, true, independence, noUpdate, tIsA);
+    KeyedNet plain(kind, false, independence, noUpdate, tIsA);
     ASSERT_EQ(keyed.ctx.takeLog(), plain.ctx.takeLog());
     Driver driver(keyed, plain, seed);
     for (int i = 0; i < 150; ++i) {
@@ -172,6 +176,39 @@ TEST(KeyedJoin, ExistsBehavesAsUnkeyed) { runSame(QelPatternExists, 0, 0); }
 TEST(KeyedJoin, NotBehavesAsUnkeyed) { runSame(QelPatternNot, 0, 0); }
 TEST(KeyedJoin, CountBehavesAsUnkeyed) { runSame(QelPatternCount, 0, 0); }
 TEST(KeyedJoin, CollectBehavesAsUnkeyed) { runSame(QelPatternCollect, 0, 0); }
+TEST(KeyedJoin, SubclassRecordsInIndexesOfTwoClasses) {
+  runSame(QelPatternPlain, 0, 0, true);
+  runSame(QelPatternNot, 0, 0, true);
+  runSame(QelPatternCount, 0, 0, true);
+}
+
+// A T record carries an entry for the index of A's right input and one for
+// its own class's, each listed while the record is in that input.
+TEST(KeyedJoin, SubclassRecordsCarryAnEntryPerIndex) {
+  KeyedNet k(QelPatternPlain, true, 0, -1, true);
+  const QelRightKeyIndex* ofA = k.ctx.joinMems[1]->keys->right;
+  const QelRightKeyIndex* ofT = k.ctx.joinMems[0]->keys->right;
+  ASSERT_NE(ofA, ofT);
+  EXPECT_NE(ofA->slot, ofT->slot);
+  Fact t{1, 2, 5, 0}, hidden{2, 2, 5, 3};  // T's disc test drops c == 3
+  k.ctx.assertObject(1, &t);
+  k.ctx.assertObject(1, &hidden);
+  auto* rt = static_cast<QelInfo*>(k.ctx.objectTable->find(&t));
+  auto* rh = static_cast<QelInfo*>(k.ctx.objectTable->find(&hidden));
+  ASSERT_TRUE(rt && rh);
+  EXPECT_EQ(ofA->find(rt)->key, KeyedNet::keyOf(5));
+  EXPECT_EQ(ofT->find(rt)->key, KeyedNet::keyOf(2));
+  EXPECT_NE(ofA->find(rh), nullptr);
+  EXPECT_EQ(ofT->find(rh), nullptr);
+  hidden.c = 0;  // now passes T's test: enters its index, newest
+  k.ctx.updateObject(&hidden, 0);
+  ASSERT_NE(ofT->find(rh), nullptr);
+  EXPECT_EQ(ofT->newest(KeyedNet::keyOf(2))->item, rh);
+  EXPECT_EQ(ofT->newest(KeyedNet::keyOf(2))->older->item, rt);
+  k.ctx.retractObject(&t, 0);
+  EXPECT_EQ(ofT->newest(KeyedNet::keyOf(2))->older, nullptr);
+  EXPECT_EQ(ofA->newest(KeyedNet::keyOf(5))->item, rh);
+}
 
 // Keys must not hide anything the unkeyed join would see: with keys the
 // join test runs only for pairs of equal keys, so it runs less.
@@ -198,7 +235,7 @@ TEST(KeyedJoin, JoinsOfOneInputAndKeyShareTheRightIndex) {
     EXPECT_NE(k0->right, k1->right);
     Fact t{1, 2, 0, 0};
     k.ctx.assertObject(1, &t);
-    EXPECT_NE(k0->right->find(k.ctx.objectTable->find(&t)), nullptr);
+    EXPECT_NE(k0->right->find(static_cast<QelInfo*>(k.ctx.objectTable->find(&t))), nullptr);
     k.ctx.retractObject(&t, 0);
     EXPECT_EQ(k0->right->newest(KeyedNet::keyOf(2)), nullptr);
   }
