@@ -100,6 +100,43 @@ QelHashTable::QelHashTable(int n)
 QelHashTable::~QelHashTable() {
   freeChains();
   QelFreeArray(buckets, bucketCount);
+  dropPresence();
+}
+
+// ---------------------------------------------------------------- presence
+
+namespace {
+constexpr unsigned kPresenceBits = 17;
+constexpr std::size_t kPresenceSlots = std::size_t{1} << kPresenceBits;
+// Tables count presence from this many entries on (chains of 6 and more
+// nodes), and stop again at half of it.
+constexpr int kPresenceFrom = 4096;
+constexpr int kPresenceUntil = kPresenceFrom / 2;
+}  // namespace
+
+unsigned QelHashTable::presenceSlot(const void* key) const {
+  const uint64_t k = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
+  return static_cast<unsigned>((k * 0x9E3779B97F4A7C15ull) >> (64 - kPresenceBits));
+}
+
+void QelHashTable::countPresence(const void* key, int delta) {
+  unsigned char& n = presence_[presenceSlot(key)];
+  if (n != 255) n = static_cast<unsigned char>(n + delta);
+}
+
+void QelHashTable::buildPresence() {
+  presence_ = new unsigned char[kPresenceSlots]();
+  for (int i = 0; i < bucketCount; ++i) {
+    for (const QelHashNode* node = buckets[i].chain; node != nullptr;
+         node = node->nextInBucket) {
+      countPresence(node->key, 1);
+    }
+  }
+}
+
+void QelHashTable::dropPresence() {
+  delete[] presence_;
+  presence_ = nullptr;
 }
 
 unsigned QelHashTable::hash(const void* key) const {
@@ -107,6 +144,7 @@ unsigned QelHashTable::hash(const void* key) const {
 }
 
 void* QelHashTable::find(const void* key) const {
+  if (presence_ != nullptr && presence_[presenceSlot(key)] == 0) return nullptr;
   for (const QelHashNode* node = buckets[hash(key)].chain; node != nullptr;
        node = node->nextInBucket) {
     if (equal(key, node->key)) return node->value;
@@ -119,6 +157,11 @@ void QelHashTable::insert(void* key, void* value) {
   bucket.chain = new QelHashNode{key, value, bucket.chain};
   ++bucket.nodeCount;
   ++count;
+  if (presence_ != nullptr) {
+    countPresence(key, 1);
+  } else if (count >= kPresenceFrom) {
+    buildPresence();
+  }
   const int newSize = grownSize(bucketCount, count, bucket.nodeCount);
   if (newSize != 0) rehash(newSize);
 }
@@ -131,6 +174,10 @@ void* QelHashTable::remove(const void* key) {
     if (!equal(key, node->key)) continue;
     void* value = node->value;
     *link = node->nextInBucket;
+    if (presence_ != nullptr) {
+      countPresence(node->key, -1);
+      if (count <= kPresenceUntil) dropPresence();
+    }
     delete node;
     --bucket.nodeCount;
     --count;
@@ -155,6 +202,7 @@ void QelHashTable::freeChains() {
 
 void QelHashTable::clear() {
   freeChains();
+  dropPresence();
   resetBuckets(buckets, bucketCount);
   count = 0;
 }

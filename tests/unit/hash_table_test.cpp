@@ -382,6 +382,45 @@ TEST(QelHashTable, RehashMovesNodesWithoutReallocating) {
   EXPECT_EQ(table.find(key(40)), &v);
 }
 
+// Large tables answer lookups of absent keys from counts kept beside the
+// chains. The answers must stay those of the chains: through the size at
+// which counting starts and stops, with keys inserted before it started,
+// and with one key entered so often that its count saturates.
+TEST(QelHashTable, LargeTablesFindExactlyTheirEntries) {
+  QelHashTable table;
+  int v = 0;
+  auto k = [](int i) { return key(0x10000u + 24u * static_cast<uintptr_t>(i)); };
+  for (int i = 0; i < 6000; ++i) table.insert(k(i), &v);
+  for (int i = 0; i < 12000; ++i) {
+    ASSERT_EQ(table.find(k(i)), i < 6000 ? &v : nullptr) << i;
+  }
+  for (int i = 0; i < 6000; i += 2) ASSERT_EQ(table.remove(k(i)), &v);
+  for (int i = 0; i < 6000; ++i) ASSERT_EQ(table.find(k(i)), i % 2 ? &v : nullptr) << i;
+  for (int i = 1; i < 6000; i += 2) ASSERT_EQ(table.remove(k(i)), &v);  // below any threshold
+  EXPECT_EQ(table.count, 0);
+  for (int i = 0; i < 6000; ++i) ASSERT_EQ(table.find(k(i)), nullptr) << i;
+  for (int i = 0; i < 5000; ++i) table.insert(k(i), &v);
+  for (int i = 0; i < 5000; ++i) ASSERT_EQ(table.find(k(i)), &v) << i;
+  table.clear();
+  EXPECT_EQ(table.find(k(1)), nullptr);
+  table.insert(k(1), &v);
+  EXPECT_EQ(table.find(k(1)), &v);
+}
+
+TEST(QelHashTable, AKeyEnteredHundredsOfTimesInALargeTable) {
+  QelHashTable table;
+  int v = 0;
+  int dup = 0;
+  for (int i = 0; i < 5000; ++i) table.insert(key(0x10000u + 16u * i), &v);
+  for (int i = 0; i < 300; ++i) table.insert(key(8), &dup);
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(table.find(key(8)), &dup) << i;
+    ASSERT_EQ(table.remove(key(8)), &dup) << i;
+  }
+  EXPECT_EQ(table.find(key(8)), nullptr);
+  EXPECT_EQ(table.find(key(0x10000u)), &v);
+}
+
 // ------------------------------------------------------------ set only
 
 std::vector<void*> walk(const QelOrderedSet& set) {
