@@ -13,6 +13,8 @@
 
 #include "qel_export.h"
 
+class QelPresenceCounts;
+
 struct QelHashNode {
   void* key;
   void* value;
@@ -64,20 +66,15 @@ class QelHashTable final {
 
  private:
   void freeChains();
-  unsigned presenceSlot(const void* key) const;
-  void countPresence(const void* key, int delta);
-  void buildPresence();
-  void dropPresence();
+  void countPresence();
 
   // A large table has long chains (up to 6 nodes on average, more at the
   // largest bucket count), and a lookup of an absent key (an object is
   // looked up before it is asserted) walks one whole chain of scattered
-  // nodes. A table of thousands of entries therefore also counts its
-  // entries by a second hash of the key: a zero count proves the key
-  // absent without the walk. A count that reaches 255 stays there, so a
-  // count is never below the number of entries it covers. Null while the
-  // table is small.
-  unsigned char* presence_ = nullptr;
+  // nodes. A table of thousands of entries therefore also counts its keys
+  // apart, which often proves a key absent without the walk. Null while
+  // the table is small.
+  QelPresenceCounts* presence_ = nullptr;
 };
 
 struct QelSetNode {

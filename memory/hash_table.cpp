@@ -3,6 +3,7 @@
 #include "qel_table.h"
 
 #include "util/block_cache.h"
+#include "util/presence.h"
 
 namespace {
 
@@ -100,43 +101,19 @@ QelHashTable::QelHashTable(int n)
 QelHashTable::~QelHashTable() {
   freeChains();
   QelFreeArray(buckets, bucketCount);
-  dropPresence();
+  delete presence_;
 }
 
-// ---------------------------------------------------------------- presence
-
-namespace {
-constexpr unsigned kPresenceBits = 17;
-constexpr std::size_t kPresenceSlots = std::size_t{1} << kPresenceBits;
-// Tables count presence from this many entries on (chains of 6 and more
-// nodes), and stop again at half of it.
-constexpr int kPresenceFrom = 4096;
-constexpr int kPresenceUntil = kPresenceFrom / 2;
-}  // namespace
-
-unsigned QelHashTable::presenceSlot(const void* key) const {
-  const uint64_t k = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
-  return static_cast<unsigned>((k * 0x9E3779B97F4A7C15ull) >> (64 - kPresenceBits));
-}
-
-void QelHashTable::countPresence(const void* key, int delta) {
-  unsigned char& n = presence_[presenceSlot(key)];
-  if (n != 255) n = static_cast<unsigned char>(n + delta);
-}
-
-void QelHashTable::buildPresence() {
-  presence_ = new unsigned char[kPresenceSlots]();
+// Counts the keys already held; later insertions and removals keep the
+// counts in step.
+void QelHashTable::countPresence() {
+  presence_ = new QelPresenceCounts;
   for (int i = 0; i < bucketCount; ++i) {
     for (const QelHashNode* node = buckets[i].chain; node != nullptr;
          node = node->nextInBucket) {
-      countPresence(node->key, 1);
+      presence_->add(node->key);
     }
   }
-}
-
-void QelHashTable::dropPresence() {
-  delete[] presence_;
-  presence_ = nullptr;
 }
 
 unsigned QelHashTable::hash(const void* key) const {
@@ -144,7 +121,7 @@ unsigned QelHashTable::hash(const void* key) const {
 }
 
 void* QelHashTable::find(const void* key) const {
-  if (presence_ != nullptr && presence_[presenceSlot(key)] == 0) return nullptr;
+  if (presence_ != nullptr && !presence_->mayHold(key)) return nullptr;
   for (const QelHashNode* node = buckets[hash(key)].chain; node != nullptr;
        node = node->nextInBucket) {
     if (equal(key, node->key)) return node->value;
@@ -158,9 +135,9 @@ void QelHashTable::insert(void* key, void* value) {
   ++bucket.nodeCount;
   ++count;
   if (presence_ != nullptr) {
-    countPresence(key, 1);
-  } else if (count >= kPresenceFrom) {
-    buildPresence();
+    presence_->add(key);
+  } else if (static_cast<std::size_t>(count) >= QelPresenceCounts::kFrom) {
+    countPresence();
   }
   const int newSize = grownSize(bucketCount, count, bucket.nodeCount);
   if (newSize != 0) rehash(newSize);
@@ -174,13 +151,15 @@ void* QelHashTable::remove(const void* key) {
     if (!equal(key, node->key)) continue;
     void* value = node->value;
     *link = node->nextInBucket;
-    if (presence_ != nullptr) {
-      countPresence(node->key, -1);
-      if (count <= kPresenceUntil) dropPresence();
-    }
+    if (presence_ != nullptr) presence_->remove(node->key);
     delete node;
     --bucket.nodeCount;
     --count;
+    if (presence_ != nullptr &&
+        static_cast<std::size_t>(count) <= QelPresenceCounts::kUntil) {
+      delete presence_;
+      presence_ = nullptr;
+    }
     const int newSize = shrunkSize(bucketCount, count);
     if (newSize != 0) rehash(newSize);
     return value;
@@ -202,7 +181,8 @@ void QelHashTable::freeChains() {
 
 void QelHashTable::clear() {
   freeChains();
-  dropPresence();
+  delete presence_;
+  presence_ = nullptr;
   resetBuckets(buckets, bucketCount);
   count = 0;
 }
