@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <type_traits>
 
 #include "qel_table.h"
 
@@ -34,21 +35,72 @@ void resetBuckets(Bucket*& buckets, int& bucketCount) {
   buckets = newBucketArray<Bucket>(bucketCount);
 }
 
-// Moves every node, old bucket by old bucket and each chain from its head,
-// to the head of its new bucket's chain. Nodes are not reallocated.
+// Visits every node of a bucket array, bucket by bucket and each chain
+// from its head; `visit` may relink or free the node it is given.
+//
+// In a large container the nodes are scattered beyond the caches and each
+// step along a chain waits for a load. So the chains are taken a few at a
+// time: their nodes are first listed in visiting order, walking the chains
+// in step so that their loads overlap (a chain's place in the list follows
+// from the node counts before it), then visited. A chain too long for the
+// list is visited as it is walked.
+//
+// Relies on the invariant that a bucket's nodeCount is its chain's length.
+constexpr int kChainsInStep = 8;
+constexpr int kListedNodes = 128;
+
+template <typename Bucket, typename Visit>
+void forEachNode(Bucket* buckets, int bucketCount, Visit visit) {
+  using Node = typename std::remove_pointer<decltype(buckets->chain)>::type;
+  Node* listed[kListedNodes];
+  for (int i = 0; i < bucketCount;) {
+    int end = i;
+    int total = 0;
+    while (end < bucketCount && end - i < kChainsInStep &&
+           total + buckets[end].nodeCount <= kListedNodes) {
+      total += buckets[end++].nodeCount;
+    }
+    if (end == i) {  // one long chain
+      for (Node* node = buckets[i++].chain; node != nullptr;) {
+        Node* next = node->nextInBucket;
+        visit(node);
+        node = next;
+      }
+      continue;
+    }
+    Node* at[kChainsInStep];
+    int place[kChainsInStep];
+    int limit[kChainsInStep];
+    for (int g = 0, start = 0; g < end - i; ++g) {
+      at[g] = buckets[i + g].chain;
+      place[g] = start;
+      start += buckets[i + g].nodeCount;
+      limit[g] = start;
+    }
+    for (bool more = true; more;) {
+      more = false;
+      for (int g = 0; g < end - i; ++g) {
+        if (at[g] == nullptr || place[g] == limit[g]) continue;
+        listed[place[g]++] = at[g];
+        at[g] = at[g]->nextInBucket;
+        more = true;
+      }
+    }
+    for (int k = 0; k < total; ++k) visit(listed[k]);
+    i = end;
+  }
+}
+
+// Moves every node, in the order above, to the head of its new bucket's
+// chain. Nodes are not reallocated.
 template <typename Bucket, typename IndexOf>
 void relinkChains(Bucket* old, int oldCount, Bucket* fresh, IndexOf indexOf) {
-  for (int i = 0; i < oldCount; ++i) {
-    auto* node = old[i].chain;
-    while (node != nullptr) {
-      auto* next = node->nextInBucket;
-      Bucket& bucket = fresh[indexOf(node->key)];
-      node->nextInBucket = bucket.chain;
-      bucket.chain = node;
-      ++bucket.nodeCount;
-      node = next;
-    }
-  }
+  forEachNode(old, oldCount, [&](auto* node) {
+    Bucket& bucket = fresh[indexOf(node->key)];
+    node->nextInBucket = bucket.chain;
+    bucket.chain = node;
+    ++bucket.nodeCount;
+  });
 }
 
 // Growth after an insertion into a chain that now has `chainLength` nodes.
@@ -168,15 +220,9 @@ void* QelHashTable::remove(const void* key) {
 }
 
 void QelHashTable::freeChains() {
-  for (int i = 0; i < bucketCount && count > 0; ++i) {
-    QelHashNode* node = buckets[i].chain;
-    while (node != nullptr) {
-      QelHashNode* next = node->nextInBucket;
-      delete node;
-      --count;
-      node = next;
-    }
-  }
+  if (count == 0) return;
+  forEachNode(buckets, bucketCount, [](QelHashNode* node) { delete node; });
+  count = 0;
 }
 
 void QelHashTable::clear() {

@@ -36,6 +36,14 @@ struct TableAdapter {
   int count() const { return c.count; }
   void clear() { c.clear(); }
   void rehash(int n) { c.rehash(n); }
+  std::vector<std::vector<void*>> chains() const {
+    std::vector<std::vector<void*>> out(c.bucketCount);
+    for (int b = 0; b < c.bucketCount; ++b) {
+      for (QelHashNode* node = c.buckets[b].chain; node; node = node->nextInBucket)
+        out[b].push_back(node->key);
+    }
+    return out;
+  }
   // Every node is on the chain of its bucket and every nodeCount is right.
   bool chainsConsistent() const {
     int total = 0;
@@ -63,6 +71,14 @@ struct SetAdapter {
   int count() const { return c.count; }
   void clear() { c.clear(); }
   void rehash(int n) { c.rehash(n); }
+  std::vector<std::vector<void*>> chains() const {
+    std::vector<std::vector<void*>> out(c.bucketCount);
+    for (int b = 0; b < c.bucketCount; ++b) {
+      for (QelSetNode* node = c.buckets[b].chain; node; node = node->nextInBucket)
+        out[b].push_back(node->key);
+    }
+    return out;
+  }
   bool chainsConsistent() const {
     int total = 0;
     for (int b = 0; b < c.bucketCount; ++b) {
@@ -315,6 +331,31 @@ TYPED_TEST(HashContainer, ExplicitRehashKeepsEveryEntry) {
   EXPECT_EQ(this->t.count(), 60);
   EXPECT_TRUE(this->t.chainsConsistent());
   for (int i = 1; i <= 60; ++i) EXPECT_TRUE(this->t.contains(collidingKey(i)));
+}
+
+// A resize takes the old buckets in turn and each chain from its head, and
+// puts every node at the head of its new chain. Checked on a large
+// container whose chains are short, long and, in one bucket, longer than
+// a hundred nodes.
+TYPED_TEST(HashContainer, RehashTakesChainsInOrderFromTheirHeads) {
+  for (int i = 1; i <= 2000; ++i) this->t.insert(0x10000u + 8u * i);
+  this->t.rehash(877);
+  // Both halves of a * 65537 are a: they fold to 0, bucket 0 at any size.
+  for (uintptr_t a = 1; a <= 300; ++a) this->t.insert(a * 65537u);
+  ASSERT_EQ(this->t.buckets(), 877);
+  const std::vector<std::vector<void*>> before = this->t.chains();
+  ASSERT_GT(before[0].size(), 128u);
+  // Down to few buckets, so that each new chain mixes many old ones.
+  std::vector<std::vector<void*>> expected(29);
+  for (const std::vector<void*>& chain : before) {
+    for (void* k : chain) {
+      auto& to = expected[expectedBucket(reinterpret_cast<uintptr_t>(k), 29)];
+      to.insert(to.begin(), k);
+    }
+  }
+  this->t.rehash(29);
+  EXPECT_EQ(this->t.chains(), expected);
+  EXPECT_TRUE(this->t.chainsConsistent());
 }
 
 // ------------------------------------------------------------ table only
