@@ -12,10 +12,14 @@
 #include <vector>
 
 #include "join/join_mem.h"
+#include "util/pointer_map.h"
 
 class QelJoinMemCounted : public QelJoinMem {
  public:
-  QelHashTable childTable;  // parent -> its one child
+  // Parent -> its one child. Parents come and go by the hundred with every
+  // change of the objects at the head of the rule, and a chained table
+  // would allocate a node per child and resize as they come and go.
+  QelPointerMap childTable;
 
   explicit QelJoinMemCounted(QelContext* context);
 

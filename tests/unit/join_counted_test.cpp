@@ -81,12 +81,12 @@ TEST(NotJoin, NewParentGetsItsChildAtOnce) {
   EXPECT_EQ(k.ch.log(),
             (Lines{"assert 10", "J0 [1]+10", "removeRule R0[1,_,20]"}));
   EXPECT_EQ(k.ch.j0()->partials, nullptr);
-  EXPECT_EQ(k.j0()->childTable.count, 0);
+  EXPECT_EQ(k.j0()->childTable.size(), 0u);
   // The last blocking object goes: a new child, new downstream as well.
   k.ch.ctx.retractObject(&b1, 0);
   EXPECT_EQ(k.ch.log(), (Lines{"retract 10", "J1 [1,_]+20", "P0 [1,_,20]",
                                "addRule R0[1,_,20]"}));
-  EXPECT_EQ(k.j0()->childTable.count, 1);
+  EXPECT_EQ(k.j0()->childTable.size(), 1u);
 }
 
 TEST(ExistsJoin, FirstMatchMakesTheChildLastMatchTakesItAway) {
@@ -301,7 +301,7 @@ TEST(CollectJoin, ChildCarriesTheLiveMatchSet) {
   k.ch.ctx.retractObject(&a1, 0);
   EXPECT_EQ(k.ch.log(), (Lines{"retract 1", "removeRule R0[1,{2},20]"}));
   EXPECT_EQ(k.ch.j0()->partials, nullptr);
-  EXPECT_EQ(k.j0()->childTable.count, 0);
+  EXPECT_EQ(k.j0()->childTable.size(), 0u);
 }
 
 TEST(CollectJoin, NullCollectTestGivesEveryParentAChild) {
@@ -350,7 +350,7 @@ TEST(CountedContents, RetractContentsThenPopulate) {
     k.j0()->retractContents();
     EXPECT_EQ(k.ch.j0()->partials, nullptr);
     EXPECT_EQ(k.ch.j1()->partials, nullptr);
-    EXPECT_EQ(k.j0()->childTable.count, 0);
+    EXPECT_EQ(k.j0()->childTable.size(), 0u);
     EXPECT_EQ(k.matchCount("[1]"), 0);
     // Instances below go with their tuples; a collect child still carries
     // its record then, but the match sets are already emptied.
