@@ -27,8 +27,11 @@ class QelList {
   QelListCell* head;
 
   QelList() : head(nullptr) {}
-  // Frees every cell; items are not touched.
-  QEL_EXPORT ~QelList();
+  // Frees every cell; items are not touched. Inline, because most lists
+  // (those of partial matches above all) die empty.
+  ~QelList() {
+    if (head != nullptr) clear();
+  }
 
   QelList(const QelList&) = delete;
   QelList& operator=(const QelList&) = delete;
@@ -49,7 +52,7 @@ class QelList {
   // Relinks every cell so that the last becomes the first.
   void reverse();
   // Frees every cell and leaves the list empty.
-  void clear();
+  QEL_EXPORT void clear();
   bool isEmpty() const { return head == nullptr; }
 };
 

@@ -7,8 +7,6 @@ void QelListCell::operator delete(void* cell, std::size_t size) {
   QelFreeBlock(cell, size);
 }
 
-QelList::~QelList() { clear(); }
-
 void QelList::clear() {
   QelListCell* cell = head;
   while (cell != nullptr) {
