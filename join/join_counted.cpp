@@ -29,7 +29,7 @@ QelPartial* QelJoinMemCounted::follow(bool holds, QelPartial* parent,
 
 // Fills the parent's (empty or missing) match set; the set is made with the
 // first record that passes.
-int QelJoinMemCounted::recount(QelPartial* parent) {
+int QelJoinMemCounted::recount(QelPartial* parent, void* key) {
   QelOrderedSet* set = parent->findChildSet(this);
   int count = 0;
   const QelPairTest passes(*this);
@@ -40,8 +40,7 @@ int QelJoinMemCounted::recount(QelPartial* parent) {
     ++count;
   };
   if (keys != nullptr) {
-    for (QelKeyEntry* e = keys->right->newest(parentKey(parent)); e;
-         e = e->older) {
+    for (QelKeyEntry* e = keys->right->newest(key); e; e = e->older) {
       take(static_cast<QelInfo*>(e->item));
     }
     return count;
@@ -219,10 +218,10 @@ void QelJoinMemCounted::forget(QelInfo* record, QelPartial* parent) {
 }
 
 void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
-  if (keys != nullptr) keyParent(parent, mode);
+  void* const key = keys != nullptr ? keyParent(parent, mode) : nullptr;
   if (mode == 0) {
     // A new parent has no child yet.
-    countChanged(recount(parent), parent, nullptr);
+    countChanged(recount(parent, key), parent, nullptr);
     return;
   }
   if (independent(depth)) {
@@ -233,7 +232,7 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
   }
   if (QelOrderedSet* set = parent->findChildSet(this)) set->clear();
   if (keys != nullptr) keys->stale.remove(parent);
-  QelPartial* child = countChanged(recount(parent), parent, childOf(parent));
+  QelPartial* child = countChanged(recount(parent, key), parent, childOf(parent));
   if (child == nullptr) return;
   if (mode == 2 && noUpdate(depth)) return;
   emit(child, depth + 1, 2);

@@ -49,7 +49,8 @@ class QelJoinMemCounted : public QelJoinMem {
   }
   // The shared decision of exists, not and count.
   QelPartial* follow(bool holds, QelPartial* parent, QelPartial* child);
-  int recount(QelPartial* parent);
+  // `key`: the parent's left key, when the join is keyed.
+  int recount(QelPartial* parent, void* key);
   void forget(QelInfo* record, QelPartial* parent);
 
  private:

@@ -114,15 +114,16 @@ void QelJoinMem::dropChildrenOf(QelInfo* record) {
   if (walked > kLongRetractWalk) groupByRecord(true);
 }
 
-void QelJoinMem::keyParent(QelPartial* parent, int mode) {
-  if (!keys->leftIndexed) return;
+void* QelJoinMem::keyParent(QelPartial* parent, int mode) {
   void* key = leftKeyOf(parent);
+  if (!keys->leftIndexed) return key;
   QelKeyEntry* entry = mode == 0 ? nullptr : keys->left.find(parent);
   if (entry == nullptr) {
     keys->left.add(parent, key);
   } else {
     keys->left.rekey(entry, key);
   }
+  return key;
 }
 
 void QelJoinMem::unkeyParent(QelPartial* parent) {
@@ -220,11 +221,11 @@ void QelJoinMemPlain::rematch(QelPartial* parent, QelInfo* record,
 }
 
 void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
-  if (keys != nullptr) keyParent(parent, mode);
+  void* const key = keys != nullptr ? keyParent(parent, mode) : nullptr;
   if (mode == 0) {
     const QelPairTest passes(*this);
     if (keys != nullptr) {
-      QelKeyEntry* entry = keys->right->newest(leftKeyOf(parent));
+      QelKeyEntry* entry = keys->right->newest(key);
       while (entry != nullptr) {
         QelKeyEntry* older = entry->older;
         QelInfo* record = static_cast<QelInfo*>(entry->item);

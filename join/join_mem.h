@@ -81,8 +81,8 @@ class QelJoinMem : public QelLeftMem {
     return (context->*joinNode()->rightKey)(record);
   }
   // A parent enters (mode 0) or is told of a change (mode 1, 2): its left
-  // key is (re)computed before anything walks by key.
-  void keyParent(QelPartial* parent, int mode);
+  // key is (re)computed before anything walks by key, and returned.
+  void* keyParent(QelPartial* parent, int mode);
   // A parent left: it leaves the index, and the index is dropped once the
   // left memory is empty.
   void unkeyParent(QelPartial* parent);
