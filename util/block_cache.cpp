@@ -18,6 +18,7 @@
 void* QelAllocBlock(std::size_t size) { return ::operator new(size); }
 void QelFreeBlock(void* block, std::size_t) { ::operator delete(block); }
 std::size_t QelBlockCacheSlabCount() { return 0; }
+std::size_t QelBlockCacheRegionCount() { return 0; }
 
 #else
 
@@ -29,15 +30,13 @@ constexpr int kClassCount = static_cast<int>(kMaxCachedSize / kGranule);
 // low bits cleared.
 constexpr std::size_t kSlabSize = 32 * 1024;
 constexpr std::align_val_t kSlabAlign{kSlabSize};
-// Empty slabs a heap keeps for reuse, so that a burst of frees followed by
-// a burst of allocations does not go to the system allocator.
-constexpr int kMaxSpareSlabs = 32;
 
 struct FreeBlock {
   FreeBlock* next;
 };
 
 class Heap;
+struct Region;
 
 // Where a slab sits: its heap's current slab for the class, on its list of
 // slabs with room, on its list of full slabs, or abandoned by an ended
@@ -52,6 +51,7 @@ enum class Place : unsigned char { kCurrent, kRoom, kFull, kAbandoned };
 // still count in `used` until the owner collects them. The bytes from
 // `bump` to the end of the slab were never handed out.
 struct Slab {
+  Region* region;  // the memory it was carved from; kept across reuse
   std::atomic<Heap*> owner;
   std::atomic<FreeBlock*> remote;
   Slab* prev;
@@ -118,7 +118,104 @@ struct SlabList {
   }
 };
 
-void releaseSlab(Slab* slab) { ::operator delete(slab, kSlabAlign); }
+// Slabs are carved from regions of kSlabsPerRegion slabs, taken from the
+// system in one aligned allocation: aligning each slab by itself would
+// cost the system allocator up to a slab's size of padding per slab, and a
+// page fault or more for the padding's bookkeeping. A released slab goes
+// back to its region, to be handed out again; a region whose slabs are all
+// back is returned to the system.
+//
+// Invariants, under gRegionMutex: `carved` slabs of a region have been
+// handed out at least once, and `free` of them are back, on `freeSlabs`;
+// the regions with free slabs are on gRoomy; gCarving is the region new
+// slabs are carved from once no region has a free one.
+constexpr int kSlabsPerRegion = 32;
+constexpr std::size_t kRegionSize = kSlabsPerRegion * kSlabSize;
+
+struct Region {
+  char* base;
+  int carved;
+  int free;
+  Slab* freeSlabs;  // through their `next`
+  Region* prev;     // on gRoomy
+  Region* next;
+};
+
+std::mutex gRegionMutex;
+Region* gCarving = nullptr;
+Region* gRoomy = nullptr;
+// One whole region kept for reuse, so that a burst of frees followed by a
+// burst of allocations does not go to the system allocator.
+Region* gSpare = nullptr;
+std::size_t gRegionCount = 0;
+
+void freeRegion(Region* region);
+
+void unlinkRoomy(Region* region) {
+  if (region->prev != nullptr) {
+    region->prev->next = region->next;
+  } else {
+    gRoomy = region->next;
+  }
+  if (region->next != nullptr) region->next->prev = region->prev;
+  region->prev = region->next = nullptr;
+}
+
+// Memory for one slab: a free one of a region, else a new one carved.
+Slab* takeSlabMemory() {
+  std::lock_guard<std::mutex> lock(gRegionMutex);
+  if (Region* region = gRoomy) {
+    Slab* slab = region->freeSlabs;
+    region->freeSlabs = slab->next;
+    if (--region->free == 0) unlinkRoomy(region);
+    return slab;
+  }
+  if (gCarving == nullptr || gCarving->carved == kSlabsPerRegion) {
+    if (gSpare != nullptr) {
+      gCarving = gSpare;
+      gSpare = nullptr;
+    } else {
+      char* base = static_cast<char*>(::operator new(kRegionSize, kSlabAlign));
+      gCarving = new Region{base, 0, 0, nullptr, nullptr, nullptr};
+      ++gRegionCount;
+    }
+  }
+  Slab* slab = reinterpret_cast<Slab*>(gCarving->base + gCarving->carved * kSlabSize);
+  ++gCarving->carved;
+  slab->region = gCarving;
+  return slab;
+}
+
+void releaseSlab(Slab* slab) {
+  std::lock_guard<std::mutex> lock(gRegionMutex);
+  Region* region = slab->region;
+  slab->next = region->freeSlabs;
+  region->freeSlabs = slab;
+  ++region->free;
+  if (region->free < region->carved) {
+    if (region->free == 1) {
+      region->next = gRoomy;
+      if (gRoomy != nullptr) gRoomy->prev = region;
+      gRoomy = region;
+    }
+    return;
+  }
+  if (region->free > 1) unlinkRoomy(region);
+  if (region == gCarving) gCarving = nullptr;
+  region->carved = region->free = 0;
+  region->freeSlabs = nullptr;
+  if (gSpare == nullptr) {
+    gSpare = region;
+    return;
+  }
+  freeRegion(region);
+}
+
+void freeRegion(Region* region) {
+  ::operator delete(region->base, kSlabAlign);
+  delete region;
+  --gRegionCount;
+}
 
 // Counts every block freed on a thread other than its slab's owner, so
 // that an owner only looks for such blocks when there may be some.
@@ -142,8 +239,6 @@ class Heap {
   SlabList full[kClassCount];
   // gRemoteFrees when full[c] was last searched for returned blocks.
   unsigned long searched[kClassCount] = {};
-  SlabList spare;  // empty slabs kept for reuse, of no class
-  int spareCount = 0;
 
   void* allocate(int cls);
   // The owner freed a block of `slab` and it is placed kFull or has no
@@ -245,13 +340,10 @@ Slab* Heap::adopt(int cls) {
 }
 
 Slab* Heap::newSlab(int cls) {
-  Slab* slab = spare.pop();
-  if (slab != nullptr) {
-    --spareCount;
-  } else {
-    slab = static_cast<Slab*>(::operator new(kSlabSize, kSlabAlign));
-    new (slab) Slab;
-  }
+  Slab* memory = takeSlabMemory();
+  Region* region = memory->region;
+  Slab* slab = new (memory) Slab;
+  slab->region = region;
   slab->owner.store(this, std::memory_order_relaxed);
   slab->remote.store(nullptr, std::memory_order_relaxed);
   slab->free = nullptr;
@@ -262,15 +354,8 @@ Slab* Heap::newSlab(int cls) {
   return slab;
 }
 
-// An empty slab leaves its class: kept as a spare, or released.
-void Heap::retire(Slab* slab) {
-  if (spareCount < kMaxSpareSlabs) {
-    spare.push(slab);
-    ++spareCount;
-  } else {
-    releaseSlab(slab);
-  }
-}
+// An empty slab leaves its class and goes back to its region.
+void Heap::retire(Slab* slab) { releaseSlab(slab); }
 
 void Heap::settle(Slab* slab) {
   if (slab->place == Place::kCurrent) return;
@@ -303,8 +388,6 @@ void Heap::abandonAll() {
       gAbandonedCount.fetch_add(1, std::memory_order_relaxed);
     }
   }
-  while (Slab* slab = spare.pop()) releaseSlab(slab);
-  spareCount = 0;
 }
 
 void Heap::releaseAll() {
@@ -314,12 +397,10 @@ void Heap::releaseAll() {
     while (Slab* slab = room[cls].pop()) releaseSlab(slab);
     while (Slab* slab = full[cls].pop()) releaseSlab(slab);
   }
-  while (Slab* slab = spare.pop()) releaseSlab(slab);
-  spareCount = 0;
 }
 
 std::size_t Heap::slabCount() const {
-  std::size_t n = static_cast<std::size_t>(spareCount);
+  std::size_t n = 0;
   for (int cls = 0; cls < kClassCount; ++cls) {
     if (current[cls] != nullptr) ++n;
     for (Slab* s = room[cls].head; s != nullptr; s = s->next) ++n;
@@ -344,6 +425,9 @@ struct Unloader {
     gAbandonedCount.store(0, std::memory_order_relaxed);
     std::lock_guard<std::mutex> shared(gSharedMutex);
     gShared.releaseAll();
+    std::lock_guard<std::mutex> regions(gRegionMutex);
+    if (gSpare != nullptr) freeRegion(gSpare);
+    gSpare = nullptr;
   }
 } gUnloader;
 
@@ -429,6 +513,11 @@ void QelFreeBlock(void* block, std::size_t size) {
 
 std::size_t QelBlockCacheSlabCount() {
   return tHeap != nullptr ? tHeap->slabCount() : 0;
+}
+
+std::size_t QelBlockCacheRegionCount() {
+  std::lock_guard<std::mutex> lock(gRegionMutex);
+  return gRegionCount;
 }
 
 #endif

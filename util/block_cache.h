@@ -12,12 +12,13 @@
 // that allocating and freeing on the thread is a list operation and blocks
 // made together sit together in memory. A block freed on another thread is
 // handed back to its slab's owner, which takes it up when it next needs
-// room. A slab whose blocks have all come back is released (a few are kept
-// for reuse), so destroying a context returns its memory. When a thread
-// ends, its slabs that still hold live blocks pass to the threads that
-// allocate after it, and the library releases what is left when it is
-// unloaded: every block must be freed before that. Larger blocks come from
-// ::operator new.
+// room. Slabs are carved from 1 MiB regions; a slab whose blocks have all
+// come back returns to its region, and a region whose slabs have all come
+// back is released (one is kept for reuse), so destroying a context
+// returns its memory. When a thread ends, its slabs that still hold live
+// blocks pass to the threads that allocate after it, and the library
+// releases what is left when it is unloaded: every block must be freed
+// before that. Larger blocks come from ::operator new.
 //
 // Builds under AddressSanitizer bypass the slabs so that every use after
 // free is still reported.
@@ -38,8 +39,9 @@ void QelFreeArray(T* array, int n) {
   QelFreeBlock(array, sizeof(T) * static_cast<std::size_t>(n));
 }
 
-// The number of slabs the calling thread owns, kept ones included; for
-// tests.
+// For tests: the number of slabs the calling thread owns, and the number
+// of regions taken from the system and not yet released.
 std::size_t QelBlockCacheSlabCount();
+std::size_t QelBlockCacheRegionCount();
 
 #endif  // QEL_UTIL_BLOCK_CACHE_H
