@@ -146,9 +146,16 @@ void QelClassMem::removeAll() {
   }
 }
 
+// Records and their set nodes go in one walk; the set is then emptied of
+// nodes it no longer has.
 void QelClassMem::releaseRecords() {
-  for (QelSetNode* node = infos.first; node != nullptr; node = node->older) {
+  QelSetNode* node = infos.first;
+  infos.first = nullptr;
+  while (node != nullptr) {
+    QelSetNode* older = node->older;
     freeRecord(static_cast<QelInfo*>(node->key));
+    delete node;
+    node = older;
   }
   infos.clear();
 }
