@@ -36,7 +36,7 @@ void QelJoinMemPlainObjUnique::rightActivate(QelInfo* record, int depth,
     rematchRight(record, mode);
     return;
   }
-  rightIndex.insert(record->object, record);
+  rightIndex.findOrInsert(record->object) = record;
   QelPartial* parent = leftMem->partials;
   while (parent != nullptr) {
     QelPartial* next = parent->nextInMemory;
@@ -139,11 +139,8 @@ void QelJoinMemPlainObjUnique::populate() {
   QelSetWalker walker(rightInput());
   while (void* key = walker.next()) {
     QelInfo* record = static_cast<QelInfo*>(key);
-    // Records still indexed (after retractContents) are not entered twice:
-    // a second entry would outlive the record's right retraction.
-    if (rightIndex.find(record->object) != record) {
-      rightIndex.insert(record->object, record);
-    }
+    // Records still indexed (after retractContents) keep their one entry.
+    rightIndex.findOrInsert(record->object) = record;
   }
   QelPartial* parent = leftMem->partials;
   while (parent != nullptr) {

@@ -5,11 +5,14 @@
 #define QEL_JOIN_JOIN_OBJ_UNIQUE_H
 
 #include "join/join_mem.h"
+#include "util/pointer_map.h"
 
 class QelJoinMemPlainObjUnique : public QelJoinMem {
  public:
-  QelHashTable childTable;  // parent -> its one child
-  QelHashTable rightIndex;  // application object -> its right record
+  // Pointer maps, not chained tables: no node per entry, and no resizing
+  // as parents and records come and go.
+  QelPointerMap childTable;  // parent -> its one child
+  QelPointerMap rightIndex;  // application object -> its right record
 
   explicit QelJoinMemPlainObjUnique(QelContext* context);
 

@@ -106,8 +106,8 @@ TEST(ObjUniqueInsert, KeyOnTheLeftTestOnTheRight) {
             (Lines{"assert 5", "K0 [5]", "J0 [5]+12", "K0 [5]", "J0 [5]+12"}));
 
   EXPECT_EQ(tuples(u.j0()), (Lines{"[4,11]", "[3,11]", "[1,10]"}));
-  EXPECT_EQ(u.j0()->childTable.count, 3);
-  EXPECT_EQ(u.j0()->rightIndex.count, 3);
+  EXPECT_EQ(u.j0()->childTable.size(), 3u);
+  EXPECT_EQ(u.j0()->rightIndex.size(), 3u);
 }
 
 TEST(ObjUniqueLeftUpdate, KeyNamingAnotherObjectReplacesTheChild) {
@@ -124,7 +124,7 @@ TEST(ObjUniqueLeftUpdate, KeyNamingAnotherObjectReplacesTheChild) {
                                "removeRule R0[1,11,20]", "endUpdate 1"}));
   EXPECT_EQ(p.j0()->childTable.find(partialOf(p.ch.alpha(), "[1]")), nullptr);
   EXPECT_EQ(sorted(tuples(p.j0())), (Lines{"[3,11]", "[4,11]"}));
-  EXPECT_EQ(p.j0()->childTable.count, 2);
+  EXPECT_EQ(p.j0()->childTable.size(), 2u);
 }
 
 TEST(ObjUniqueLeftUpdate, SameKeyPassesTheUpdateOnUnderNoUpdateMask) {
@@ -163,7 +163,7 @@ TEST(ObjUniqueRightUpdate, ParentsBoundElsewhereAreLeftAlone) {
   EXPECT_EQ(p.ch.log(),
             (Lines{"beginUpdate 10", "J0 [2]+10", "J0 [1]+10", "J1 [1,10]+20",
                    "P0 [1,10,20]", "addRule R0[1,10,20]", "endUpdate 10"}));
-  EXPECT_EQ(p.j0()->childTable.count, 3);
+  EXPECT_EQ(p.j0()->childTable.size(), 3u);
 }
 
 TEST(ObjUniqueRightRetract, LeavesTheIndexAndDropsItsChildren) {
@@ -172,8 +172,8 @@ TEST(ObjUniqueRightRetract, LeavesTheIndexAndDropsItsChildren) {
   EXPECT_EQ(p.ch.log(), (Lines{"retract 11", "removeRule R0[4,11,20]",
                                "removeRule R0[3,11,20]"}));
   EXPECT_EQ(p.j0()->rightIndex.find(&p.b2), nullptr);
-  EXPECT_EQ(p.j0()->rightIndex.count, 1);
-  EXPECT_EQ(p.j0()->childTable.count, 1);
+  EXPECT_EQ(p.j0()->rightIndex.size(), 1u);
+  EXPECT_EQ(p.j0()->childTable.size(), 1u);
 
   // The object is gone from the index: its key finds nothing.
   Fact a6{6, 0, 11};
@@ -184,7 +184,7 @@ TEST(ObjUniqueRightRetract, LeavesTheIndexAndDropsItsChildren) {
   p.ch.ctx.assertObject(kB, &p.b2);
   EXPECT_EQ(sorted(tuples(p.j0())),
             (Lines{"[1,10]", "[3,11]", "[4,11]", "[6,11]"}));
-  EXPECT_EQ(p.j0()->rightIndex.count, 2);
+  EXPECT_EQ(p.j0()->rightIndex.size(), 2u);
 }
 
 // A right insertion whose test holds for a parent that already has its
@@ -207,7 +207,7 @@ TEST(ObjUniqueSecondPartner, NoSecondChildForAParent) {
     u.ch.ctx.assertObject(kB, x);
     u.ch.ctx.assertObject(kB, y);
     EXPECT_EQ(tuples(u.j0()), (Lines{"[1,10]"}));
-    EXPECT_EQ(u.j0()->childTable.count, 1);
+    EXPECT_EQ(u.j0()->childTable.size(), 1u);
     EXPECT_EQ(u.ch.ctx.agendaLines(), (Lines{"R0[1,10,20]:0"}));
 
     switch (order) {
@@ -220,7 +220,7 @@ TEST(ObjUniqueSecondPartner, NoSecondChildForAParent) {
       case 1:  // the partner first, then the parent
         u.ch.ctx.retractObject(x, 1);
         EXPECT_EQ(u.j0()->partials, nullptr);
-        EXPECT_EQ(u.j0()->childTable.count, 0);
+        EXPECT_EQ(u.j0()->childTable.size(), 0u);
         u.ch.ctx.retractObject(p, 1);
         u.ch.ctx.retractObject(y, 1);
         break;
@@ -234,8 +234,8 @@ TEST(ObjUniqueSecondPartner, NoSecondChildForAParent) {
     }
     EXPECT_EQ(u.j0()->partials, nullptr);
     EXPECT_EQ(u.j1()->partials, nullptr);
-    EXPECT_EQ(u.j0()->childTable.count, 0);
-    EXPECT_EQ(u.j0()->rightIndex.count, 0);
+    EXPECT_EQ(u.j0()->childTable.size(), 0u);
+    EXPECT_EQ(u.j0()->rightIndex.size(), 0u);
     EXPECT_EQ(u.ch.ctx.agenda->first, nullptr);
     u.ch.ctx.retractObject(c, 1);
   }
@@ -250,15 +250,15 @@ TEST(ObjUniqueContents, RetractContentsThenPopulate) {
   p.j0()->retractContents();
   EXPECT_EQ(p.j0()->partials, nullptr);
   EXPECT_EQ(p.j1()->partials, nullptr);
-  EXPECT_EQ(p.j0()->childTable.count, 0);
+  EXPECT_EQ(p.j0()->childTable.size(), 0u);
   EXPECT_EQ(p.ch.ctx.agenda->first, nullptr);
   p.ch.log();
 
   p.j0()->populate();
   EXPECT_EQ(sorted(tuples(p.j0())), j0Before);
   EXPECT_EQ(sorted(tuples(p.j1())), j1Before);
-  EXPECT_EQ(p.j0()->childTable.count, 3);
-  EXPECT_EQ(p.j0()->rightIndex.count, 2);
+  EXPECT_EQ(p.j0()->childTable.size(), 3u);
+  EXPECT_EQ(p.j0()->rightIndex.size(), 2u);
   EXPECT_EQ(sorted(p.ch.ctx.agendaLines()),
             (Lines{"R0[1,10,20]:0", "R0[3,11,20]:0", "R0[4,11,20]:0"}));
 
