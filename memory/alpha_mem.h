@@ -8,6 +8,7 @@
 #define QEL_MEMORY_ALPHA_MEM_H
 
 #include "join/node_mem.h"
+#include "util/pointer_map.h"
 
 class QelAlphaMem : public QelLeftMem {
  public:
@@ -31,7 +32,9 @@ class QelAlphaMem : public QelLeftMem {
 
 class QelAlphaMemPlain : public QelAlphaMem {
  public:
-  QelHashTable partialTable;  // record -> the partial made for it
+  // Record -> the partial made for it. A pointer map: no node per entry,
+  // and no resizing as the memory empties and fills again.
+  QelPointerMap partialTable;
 
   explicit QelAlphaMemPlain(QelContext* context);
 
