@@ -6,7 +6,7 @@ namespace {
 
 // Makes the one child of `parent` (a null record keeps tuple positions
 // aligned), emits it as new, links and records it.
-void makeSingleChild(QelJoinMem* mem, QelHashTable& table, QelPartial* parent,
+void makeSingleChild(QelJoinMem* mem, QelPointerMap& table, QelPartial* parent,
                      int depth) {
   QelPartial* child = parent->extend(nullptr, mem);
   if (child == nullptr) return;
@@ -16,14 +16,14 @@ void makeSingleChild(QelJoinMem* mem, QelHashTable& table, QelPartial* parent,
 }
 
 // Passes an update of `parent` on to its child, if it has one.
-void passUpdate(QelJoinMem* mem, QelHashTable& table, QelPartial* parent,
+void passUpdate(QelJoinMem* mem, QelPointerMap& table, QelPartial* parent,
                 int depth, int mode) {
   if (mode == 2 && mem->noUpdate(depth)) return;
   QelPartial* child = static_cast<QelPartial*>(table.find(parent));
   if (child != nullptr) mem->emit(child, depth + 1, mode);
 }
 
-void removeSingleChild(QelJoinMem* mem, QelHashTable& table,
+void removeSingleChild(QelJoinMem* mem, QelPointerMap& table,
                        QelPartial* parent) {
   QelPartial* child = static_cast<QelPartial*>(table.find(parent));
   if (child == nullptr) return;
@@ -31,13 +31,13 @@ void removeSingleChild(QelJoinMem* mem, QelHashTable& table,
   table.remove(parent);
 }
 
-void dropSingleChild(QelJoinMem* mem, QelHashTable& table, QelPartial* child) {
+void dropSingleChild(QelJoinMem* mem, QelPointerMap& table, QelPartial* child) {
   QelPartial* parent = child->parent;
   mem->removePartial(child);
   table.remove(parent);
 }
 
-void expireSingleChild(QelJoinMem* mem, QelHashTable& table,
+void expireSingleChild(QelJoinMem* mem, QelPointerMap& table,
                        QelPartial* parent) {
   QelPartial* child = static_cast<QelPartial*>(table.find(parent));
   if (child == nullptr) return;

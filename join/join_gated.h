@@ -5,13 +5,14 @@
 #define QEL_JOIN_JOIN_GATED_H
 
 #include "join/join_mem.h"
+#include "util/pointer_map.h"
 
 // A gate on the state of a rule packet.
 class QelJoinMemPacket : public QelJoinMem {
  public:
   QelPacketMem* packetMem;  // set when the packet memory binds
   unsigned char gate;       // 2 not evaluated yet, 0 closed, 1 open
-  QelHashTable childTable;  // parent -> its one child
+  QelPointerMap childTable;  // parent -> its one child
 
   explicit QelJoinMemPacket(QelContext* context);
 
@@ -33,7 +34,7 @@ class QelJoinMemPacket : public QelJoinMem {
 // A test on the parent partial alone.
 class QelJoinMemInline : public QelJoinMem {
  public:
-  QelHashTable childTable;  // parent -> its one child
+  QelPointerMap childTable;  // parent -> its one child
 
   explicit QelJoinMemInline(QelContext* context) : QelJoinMem(context) {}
 
@@ -57,7 +58,7 @@ class QelJoinMemInline : public QelJoinMem {
 // deadlines keep their enqueue order.
 class QelJoinMemWait : public QelJoinMem {
  public:
-  QelHashTable childTable;  // parent -> its wait partial
+  QelPointerMap childTable;  // parent -> its wait partial
   QelWaitPartial* pendingHead;
   QelWaitPartial* pendingTail;
   QelRuleMem** watchdogRuleMems;  // null-terminated; owned array

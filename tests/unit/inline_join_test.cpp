@@ -76,7 +76,7 @@ TEST(InlineJoin, ChildOnlyWhileTheTestPasses) {
   EXPECT_EQ(r.ctx.takeLog(), (Lines{"assert 1", "assert 2", "addRule R0[2,_]",
                                     "addRule R2[2,_]"}));
   EXPECT_FALSE(r.sawRecord);
-  EXPECT_EQ(r.join(0)->childTable.count, 1);
+  EXPECT_EQ(r.join(0)->childTable.size(), 1u);
   // The child adds a null record: positions after it stay aligned.
   QelPartial* child = r.join(0)->partials;
   EXPECT_EQ(child->record, nullptr);
@@ -84,7 +84,7 @@ TEST(InlineJoin, ChildOnlyWhileTheTestPasses) {
 
   r.ctx.retractObject(&y, 0);
   EXPECT_EQ(r.join(0)->partials, nullptr);
-  EXPECT_EQ(r.join(0)->childTable.count, 0);
+  EXPECT_EQ(r.join(0)->childTable.size(), 0u);
   EXPECT_EQ(r.ctx.agenda->first, nullptr);
 }
 
@@ -114,7 +114,7 @@ TEST(InlineJoin, LeftUpdatesGainAndLoseTheChild) {
                    "removeRule R0[1,_]", "endUpdate 1"}));
   EXPECT_EQ(r.join(0)->partials, nullptr);
   EXPECT_EQ(r.plainChildren(), nullptr);
-  EXPECT_EQ(r.join(0)->childTable.count, 0);
+  EXPECT_EQ(r.join(0)->childTable.size(), 0u);
 }
 
 TEST(InlineJoin, PassingUpdateIsEmittedUnlessMasked) {
@@ -162,7 +162,7 @@ TEST(InlineJoin, IndependentUpdateNeverCallsTheTest) {
   EXPECT_EQ(r.inlineCalls[2], 2);
   // J0 re-tested and dropped its child; J2 kept and refreshed its own.
   EXPECT_EQ(r.ctx.agendaLines(), (Lines{"R2[2,_]:0"}));
-  EXPECT_EQ(r.join(2)->childTable.count, 1);
+  EXPECT_EQ(r.join(2)->childTable.size(), 1u);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ struct PacketJoins {
   QelJoinMemPacket* join(int j) {
     return static_cast<QelJoinMemPacket*>(ctx.joinMems[j]);
   }
-  int children(int j) { return join(j)->childTable.count; }
+  int children(int j) { return static_cast<int>(join(j)->childTable.size()); }
   QelPacketMem* main() { return ctx.packetMems[0]; }
 };
 

@@ -361,7 +361,7 @@ TEST(WaitExpiry, RetractingTheParentDeletesTheWait) {
             (Lines{"retract 1", "removeWatchdog [1,_]", "removeRule R0[1,_,2]",
                    "removeRule R1[1,_]"}));
   EXPECT_EQ(w.waitOf(x), nullptr);
-  EXPECT_EQ(w.waits()->childTable.count, 1);
+  EXPECT_EQ(w.waits()->childTable.size(), 1u);
   EXPECT_EQ(w.ctx.joinMems[1]->partials, nullptr);
   EXPECT_EQ(w.ctx.agenda->first, nullptr);
 
@@ -371,7 +371,7 @@ TEST(WaitExpiry, RetractingTheParentDeletesTheWait) {
   EXPECT_EQ(w.waits()->partials, nullptr);
   EXPECT_EQ(w.waits()->pendingHead, nullptr);
   EXPECT_EQ(w.waits()->pendingTail, nullptr);
-  EXPECT_EQ(w.waits()->childTable.count, 0);
+  EXPECT_EQ(w.waits()->childTable.size(), 0u);
 }
 
 }  // namespace
