@@ -93,30 +93,32 @@ int classOf(std::size_t size) {
   return static_cast<int>((size + kGranule - 1) / kGranule) - 1;
 }
 
-// A doubly linked list of slabs through their prev and next fields.
-struct SlabList {
-  Slab* head = nullptr;
+// A doubly linked list through its elements' prev and next fields.
+template <typename T>
+struct LinkedList {
+  T* head = nullptr;
 
-  void push(Slab* slab) {
-    slab->prev = nullptr;
-    slab->next = head;
-    if (head != nullptr) head->prev = slab;
-    head = slab;
+  void push(T* item) {
+    item->prev = nullptr;
+    item->next = head;
+    if (head != nullptr) head->prev = item;
+    head = item;
   }
-  void unlink(Slab* slab) {
-    if (slab->prev != nullptr) {
-      slab->prev->next = slab->next;
+  void unlink(T* item) {
+    if (item->prev != nullptr) {
+      item->prev->next = item->next;
     } else {
-      head = slab->next;
+      head = item->next;
     }
-    if (slab->next != nullptr) slab->next->prev = slab->prev;
+    if (item->next != nullptr) item->next->prev = item->prev;
   }
-  Slab* pop() {
-    Slab* slab = head;
-    if (slab != nullptr) unlink(slab);
-    return slab;
+  T* pop() {
+    T* item = head;
+    if (item != nullptr) unlink(item);
+    return item;
   }
 };
+using SlabList = LinkedList<Slab>;
 
 // Slabs are carved from regions of kSlabsPerRegion slabs, taken from the
 // system in one aligned allocation: aligning each slab by itself would
@@ -143,7 +145,7 @@ struct Region {
 
 std::mutex gRegionMutex;
 Region* gCarving = nullptr;
-Region* gRoomy = nullptr;
+LinkedList<Region> gRoomy;
 // One whole region kept for reuse, so that a burst of frees followed by a
 // burst of allocations does not go to the system allocator.
 Region* gSpare = nullptr;
@@ -151,23 +153,13 @@ std::size_t gRegionCount = 0;
 
 void freeRegion(Region* region);
 
-void unlinkRoomy(Region* region) {
-  if (region->prev != nullptr) {
-    region->prev->next = region->next;
-  } else {
-    gRoomy = region->next;
-  }
-  if (region->next != nullptr) region->next->prev = region->prev;
-  region->prev = region->next = nullptr;
-}
-
 // Memory for one slab: a free one of a region, else a new one carved.
 Slab* takeSlabMemory() {
   std::lock_guard<std::mutex> lock(gRegionMutex);
-  if (Region* region = gRoomy) {
+  if (Region* region = gRoomy.head) {
     Slab* slab = region->freeSlabs;
     region->freeSlabs = slab->next;
-    if (--region->free == 0) unlinkRoomy(region);
+    if (--region->free == 0) gRoomy.unlink(region);
     return slab;
   }
   if (gCarving == nullptr || gCarving->carved == kSlabsPerRegion) {
@@ -193,14 +185,10 @@ void releaseSlab(Slab* slab) {
   region->freeSlabs = slab;
   ++region->free;
   if (region->free < region->carved) {
-    if (region->free == 1) {
-      region->next = gRoomy;
-      if (gRoomy != nullptr) gRoomy->prev = region;
-      gRoomy = region;
-    }
+    if (region->free == 1) gRoomy.push(region);
     return;
   }
-  if (region->free > 1) unlinkRoomy(region);
+  if (region->free > 1) gRoomy.unlink(region);
   if (region == gCarving) gCarving = nullptr;
   region->carved = region->free = 0;
   region->freeSlabs = nullptr;

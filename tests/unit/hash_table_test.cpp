@@ -26,6 +26,18 @@ uintptr_t spreadKey(int i) { return static_cast<uintptr_t>(i); }
 // All land in bucket 0 of a 17-bucket container.
 uintptr_t collidingKey(int i) { return static_cast<uintptr_t>(17 * i); }
 
+// The keys of every chain, bucket by bucket, each from its head.
+template <typename Container>
+std::vector<std::vector<void*>> chainsOf(const Container& c) {
+  std::vector<std::vector<void*>> out(c.bucketCount);
+  for (int b = 0; b < c.bucketCount; ++b) {
+    for (auto* node = c.buckets[b].chain; node; node = node->nextInBucket) {
+      out[b].push_back(node->key);
+    }
+  }
+  return out;
+}
+
 // Uniform access to both containers for the sizing tests.
 struct TableAdapter {
   QelHashTable c;
@@ -36,14 +48,7 @@ struct TableAdapter {
   int count() const { return c.count; }
   void clear() { c.clear(); }
   void rehash(int n) { c.rehash(n); }
-  std::vector<std::vector<void*>> chains() const {
-    std::vector<std::vector<void*>> out(c.bucketCount);
-    for (int b = 0; b < c.bucketCount; ++b) {
-      for (QelHashNode* node = c.buckets[b].chain; node; node = node->nextInBucket)
-        out[b].push_back(node->key);
-    }
-    return out;
-  }
+  std::vector<std::vector<void*>> chains() const { return chainsOf(c); }
   // Every node is on the chain of its bucket and every nodeCount is right.
   bool chainsConsistent() const {
     int total = 0;
@@ -71,14 +76,7 @@ struct SetAdapter {
   int count() const { return c.count; }
   void clear() { c.clear(); }
   void rehash(int n) { c.rehash(n); }
-  std::vector<std::vector<void*>> chains() const {
-    std::vector<std::vector<void*>> out(c.bucketCount);
-    for (int b = 0; b < c.bucketCount; ++b) {
-      for (QelSetNode* node = c.buckets[b].chain; node; node = node->nextInBucket)
-        out[b].push_back(node->key);
-    }
-    return out;
-  }
+  std::vector<std::vector<void*>> chains() const { return chainsOf(c); }
   bool chainsConsistent() const {
     int total = 0;
     for (int b = 0; b < c.bucketCount; ++b) {
