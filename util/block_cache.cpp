@@ -153,8 +153,9 @@ std::size_t gRegionCount = 0;
 
 void freeRegion(Region* region);
 
-// Memory for one slab: a free one of a region, else a new one carved.
-Slab* takeSlabMemory() {
+// A slab of no heap yet, with its region set: a free one of a region, else
+// a new one carved.
+Slab* takeSlab() {
   std::lock_guard<std::mutex> lock(gRegionMutex);
   if (Region* region = gRoomy.head) {
     Slab* slab = region->freeSlabs;
@@ -172,7 +173,7 @@ Slab* takeSlabMemory() {
       ++gRegionCount;
     }
   }
-  Slab* slab = reinterpret_cast<Slab*>(gCarving->base + gCarving->carved * kSlabSize);
+  Slab* slab = new (gCarving->base + gCarving->carved * kSlabSize) Slab;
   ++gCarving->carved;
   slab->region = gCarving;
   return slab;
@@ -328,10 +329,7 @@ Slab* Heap::adopt(int cls) {
 }
 
 Slab* Heap::newSlab(int cls) {
-  Slab* memory = takeSlabMemory();
-  Region* region = memory->region;
-  Slab* slab = new (memory) Slab;
-  slab->region = region;
+  Slab* slab = takeSlab();
   slab->owner.store(this, std::memory_order_relaxed);
   slab->remote.store(nullptr, std::memory_order_relaxed);
   slab->free = nullptr;
