@@ -25,9 +25,9 @@
 
 (defrule find_seating
   ?f1 <- (context (state assign_seats))
-  (seating (seat2 ?seat2) (name2 ?n2) (id ?id) (path_done yes))
   ?f5 <- (count (c ?c))
-  (test (= ?id (- ?c 1)))
+  (seating (seat2 ?seat2) (name2 ?n2) (id ?id&:(= ?id (- ?c 1)))
+           (path_done yes))
   (guest (name ?n2) (sex ?s1) (hobby ?h1))
   (guest (name ?g2) (sex ~?s1) (hobby ?h1))
   (not (path (id ?id) (name ?g2)))

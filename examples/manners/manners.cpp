@@ -4,9 +4,9 @@
 // the tests, equality keys and actions the network refers to.
 //
 //   assign_first_seat  context(start_up), guest(?n), count(?c)
-//   find_seating       context(assign_seats),
-//                      seating(?seat2, name2 ?n2, id ?id, path_done yes),
-//                      count(?c), test(?id == ?c - 1),
+//   find_seating       context(assign_seats), count(?c),
+//                      seating(?seat2, name2 ?n2, id ?id == ?c - 1,
+//                              path_done yes),
 //                      guest(?n2, sex ?s1, hobby ?h1),
 //                      guest(?g2, sex != ?s1, hobby ?h1),
 //                      not path(id ?id, name ?g2),
@@ -25,6 +25,8 @@
 // find_seating only extends the newest seating (the guard on count): the
 // agenda prefers the most recent change, but without the guard every open
 // seating stays a candidate and the search widens instead of deepening.
+// The count comes before the seating so that the guard is a keyed join:
+// each return to assign_seats then visits one seating, not all of them.
 //
 // Usage: manners [--unkeyed] [data-file]   (stdin when no file is given)
 // Data: "guest NAME SEX HOBBY" lines (one per hobby) and "last_seat N";
@@ -150,17 +152,17 @@ class MannersContext : public QelContext {
   unsigned char isPathDone(QelInfo* i) { return obj<Seating>(i)->pathDone; }
   unsigned char isPathNotDone(QelInfo* i) { return !obj<Seating>(i)->pathDone; }
 
-  // find_seating. Left partials: seating; count, seating; guest1, count,
-  // seating; guest2, guest1, count, seating; token, guest2, ...
+  // find_seating. Left partials: count; seating, count; guest1, seating,
+  // count; guest2, guest1, seating, count; token, guest2, ...
   unsigned char newestSeating(QelPartial* p, QelInfo* i) {
-    return obj<Seating>(p, 0)->id == obj<Count>(i)->c - 1;
+    return obj<Seating>(i)->id == obj<Count>(p, 0)->c - 1;
   }
-  void* seatingNextId(QelPartial* p) { return key1(obj<Seating>(p, 0)->id + 1); }
-  void* countValue(QelInfo* i) { return key1(obj<Count>(i)->c); }
+  void* countValue(QelPartial* p) { return key1(obj<Count>(p, 0)->c); }
+  void* seatingNextId(QelInfo* i) { return key1(obj<Seating>(i)->id + 1); }
   unsigned char seatedGuest(QelPartial* p, QelInfo* i) {
-    return obj<Guest>(i)->name == obj<Seating>(p, 1)->name2;
+    return obj<Guest>(i)->name == obj<Seating>(p, 0)->name2;
   }
-  void* seatedName(QelPartial* p) { return key1(obj<Seating>(p, 1)->name2); }
+  void* seatedName(QelPartial* p) { return key1(obj<Seating>(p, 0)->name2); }
   void* guestName(QelInfo* i) { return key1(obj<Guest>(i)->name); }
   unsigned char matchingGuest(QelPartial* p, QelInfo* i) {
     const Guest* g1 = obj<Guest>(p, 0);
@@ -171,10 +173,10 @@ class MannersContext : public QelContext {
   void* guestHobby(QelInfo* i) { return key1(obj<Guest>(i)->hobby); }
   unsigned char guestOnPath(QelPartial* p, QelInfo* i) {
     const Path* path = obj<Path>(i);
-    return path->id == obj<Seating>(p, 3)->id && path->name == obj<Guest>(p, 0)->name;
+    return path->id == obj<Seating>(p, 2)->id && path->name == obj<Guest>(p, 0)->name;
   }
   void* candidateOnPath(QelPartial* p) {
-    return key2(obj<Seating>(p, 3)->id, obj<Guest>(p, 0)->name);
+    return key2(obj<Seating>(p, 2)->id, obj<Guest>(p, 0)->name);
   }
   void* pathIdName(QelInfo* i) {
     const Path* path = obj<Path>(i);
@@ -182,11 +184,11 @@ class MannersContext : public QelContext {
   }
   unsigned char guestChosen(QelPartial* p, QelInfo* i) {
     const Chosen* c = obj<Chosen>(i);
-    return c->id == obj<Seating>(p, 4)->id && c->name == obj<Guest>(p, 1)->name &&
+    return c->id == obj<Seating>(p, 3)->id && c->name == obj<Guest>(p, 1)->name &&
            c->hobby == obj<Guest>(p, 2)->hobby;
   }
   void* candidateChosen(QelPartial* p) {
-    return key3(obj<Seating>(p, 4)->id, obj<Guest>(p, 1)->name,
+    return key3(obj<Seating>(p, 3)->id, obj<Guest>(p, 1)->name,
                 obj<Guest>(p, 2)->hobby);
   }
   void* chosenKey(QelInfo* i) {
@@ -239,8 +241,8 @@ class MannersContext : public QelContext {
     modifyState(kAssignSeats);
   }
   void findSeating(QelPartial* p) {
-    const Seating* s = obj<Seating>(p, 5);
-    const int c = obj<Count>(p, 4)->c;
+    const Seating* s = obj<Seating>(p, 4);
+    const int c = obj<Count>(p, 5)->c;
     const int hobby = obj<Guest>(p, 3)->hobby;
     const int g2 = obj<Guest>(p, 2)->name;
     seatings_.push_back(Seating{s->seat2, s->name2, g2, s->seat2 + 1, c, s->id, false});
@@ -390,8 +392,8 @@ MannersNetwork::MannersNetwork(bool keyed) : QelNetwork(kRuleset) {
   join(0, 0, 0, 0, GetQelNullJoin(), plain);
   join(1, 1, 0, 1, GetQelNullJoin(), plain);
   // find_seating
-  join(2, 0, 1, 2, GetQelNullJoin(), plain);
-  join(3, 1, 2, 1, test(&C::newestSeating), plain);
+  join(2, 0, 1, 1, GetQelNullJoin(), plain);
+  join(3, 1, 2, 2, test(&C::newestSeating), plain);
   join(4, 1, 3, 0, test(&C::seatedGuest), plain);
   join(5, 1, 4, 0, test(&C::matchingGuest), plain);
   join(6, 1, 5, 4, test(&C::guestOnPath), no);
@@ -414,7 +416,7 @@ MannersNetwork::MannersNetwork(bool keyed) : QelNetwork(kRuleset) {
     auto keys = [this](int j, QelKeyFunction l, QelRecordKeyFunction r) {
       initJoinKeys(at<QelJoinNode>(joins, j), l, r);
     };
-    keys(3, lkey(&C::seatingNextId), rkey(&C::countValue));
+    keys(3, lkey(&C::countValue), rkey(&C::seatingNextId));
     keys(4, lkey(&C::seatedName), rkey(&C::guestName));
     keys(5, lkey(&C::seatedHobby), rkey(&C::guestHobby));
     keys(6, lkey(&C::candidateOnPath), rkey(&C::pathIdName));
