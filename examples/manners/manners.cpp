@@ -32,15 +32,15 @@
 // Data: "guest NAME SEX HOBBY" lines (one per hobby) and "last_seat N";
 // the parenthesised slot form "(guest (name n1) (sex m) (hobby h1))" is
 // read as well.
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
-#include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qel.h"
@@ -462,17 +462,39 @@ struct Data {
   }
 };
 
-bool readData(std::istream& in, Data& data) {
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    for (char& ch : line) {
-      if (ch == '(' || ch == ')') ch = ' ';
+// The words of one line; parentheses separate words like blanks do.
+std::vector<std::string> splitWords(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char ch : line) {
+    if (ch == '(' || ch == ')' || std::isspace(static_cast<unsigned char>(ch))) {
+      if (!word.empty()) words.push_back(std::move(word));
+      word.clear();
+    } else {
+      word += ch;
     }
-    std::istringstream words(line);
-    std::vector<std::string> t;
-    for (std::string w; words >> w;) t.push_back(w);
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
+// Reads all of `in` with stdio: iostreams cost more than the parsing.
+bool readText(std::FILE* in, std::string& text) {
+  char buffer[1 << 16];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) text.append(buffer, n);
+  return !std::ferror(in);
+}
+
+bool readData(const std::string& text, Data& data) {
+  int number = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::vector<std::string> t = splitWords(text.substr(at, end - at));
+    at = end + 1;
+    ++number;
     if (t.empty() || t[0][0] == ';' || t[0][0] == '#') continue;
     // Drop slot names of the parenthesised form.
     if (t.size() > 2 && (t[1] == "name" || t[1] == "seat")) {
@@ -508,19 +530,15 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  Data data;
-  bool ok;
-  if (path != nullptr) {
-    std::ifstream file(path);
-    if (!file) {
-      std::fprintf(stderr, "manners: cannot open %s\n", path);
-      return 2;
-    }
-    ok = readData(file, data);
-  } else {
-    ok = readData(std::cin, data);
+  std::string text;
+  std::FILE* in = path != nullptr ? std::fopen(path, "r") : stdin;
+  if (in == nullptr || !readText(in, text)) {
+    std::fprintf(stderr, "manners: cannot read %s\n", path ? path : "the input");
+    return 2;
   }
-  if (!ok) {
+  if (in != stdin) std::fclose(in);
+  Data data;
+  if (!readData(text, data)) {
     std::fprintf(stderr, "manners: no guests or no last_seat in the data\n");
     return 2;
   }
