@@ -2,7 +2,9 @@
 # Writes one Manners size for both engines into DIR: the library's data
 # (DIR/data), the same facts for the peer engine (DIR/data.fct) and its
 # batch file (DIR/run.bat), which loads the ruleset and the facts, runs
-# and prints the statistics line with the number of rules fired.
+# and prints the statistics line with the number of rules fired, then the
+# CPU time from loading the facts to the end of the run ((time) is the
+# process's CPU clock), as the library example's --time does.
 # Usage: bench/clips/prepare.sh GENERATOR GUESTS DIR
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
@@ -10,9 +12,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 sh "$here/to-facts.sh" "$3/data" > "$3/data.fct"
 cat > "$3/run.bat" <<BAT
 (load "$here/manners.clp")
+(defglobal ?*start* = 0.0)
 (reset)
+(bind ?*start* (time))
 (load-facts "$3/data.fct")
 (watch statistics)
 (run)
+(printout t "engine cpu ms " (* 1000 (- (time) ?*start*)) crlf)
 (exit)
 BAT
