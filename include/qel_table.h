@@ -103,7 +103,7 @@ class QelOrderedSet {
   static constexpr float kShrinkDivisor = 2.0f;
 
   QelSetNode* first;  // most recently inserted node; start of every walk
-  QelSetBucket* buckets;
+  QelSetBucket* buckets;  // `smallest_` while bucketCount is 17
   int bucketCount;
   int count;
 
@@ -128,6 +128,13 @@ class QelOrderedSet {
  private:
   unsigned bucketOf(const void* key) const;
   QelSetNode* findNode(const void* key) const;
+  void resetBuckets();
+  void freeBuckets();
+
+  // The array of the smallest size lives in the set itself: most sets
+  // (the per-partial child and match sets) never grow, and one block then
+  // holds the whole set.
+  QelSetBucket smallest_[kMinBuckets];
 };
 
 // Walks an ordered set newest first. The walker holds the next node before

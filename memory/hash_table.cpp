@@ -269,14 +269,24 @@ void QelOrderedSet::operator delete(void* set, std::size_t size) {
 }
 
 QelOrderedSet::QelOrderedSet()
-    : first(nullptr),
-      buckets(newSetBuckets(kMinBuckets)),
-      bucketCount(kMinBuckets),
-      count(0) {}
+    : first(nullptr), buckets(smallest_), bucketCount(kMinBuckets), count(0) {
+  for (QelSetBucket& bucket : smallest_) bucket = QelSetBucket{0, nullptr};
+}
 
 QelOrderedSet::~QelOrderedSet() {
   freeSetNodes(first);
-  QelFreeArray(buckets, bucketCount);
+  freeBuckets();
+}
+
+void QelOrderedSet::freeBuckets() {
+  if (buckets != smallest_) QelFreeArray(buckets, bucketCount);
+}
+
+void QelOrderedSet::resetBuckets() {
+  freeBuckets();
+  buckets = smallest_;
+  bucketCount = kMinBuckets;
+  for (QelSetBucket& bucket : smallest_) bucket = QelSetBucket{0, nullptr};
 }
 
 unsigned QelOrderedSet::bucketOf(const void* key) const {
@@ -331,17 +341,27 @@ bool QelOrderedSet::remove(const void* key) {
 void QelOrderedSet::clear() {
   freeSetNodes(first);
   first = nullptr;
-  resetBuckets(buckets, bucketCount);
+  resetBuckets();
   count = 0;
 }
 
 // The order list is untouched, so walks survive every resize.
 void QelOrderedSet::rehash(int newCount) {
+  QelSetBucket copy[kMinBuckets];
   QelSetBucket* old = buckets;
   const int oldCount = bucketCount;
+  if (old == smallest_ && newCount == kMinBuckets) {  // same array both ways
+    for (int i = 0; i < kMinBuckets; ++i) copy[i] = smallest_[i];
+    old = copy;
+  }
   bucketCount = newCount;
-  buckets = newSetBuckets(newCount);
+  if (newCount == kMinBuckets) {
+    buckets = smallest_;
+    for (QelSetBucket& bucket : smallest_) bucket = QelSetBucket{0, nullptr};
+  } else {
+    buckets = newSetBuckets(newCount);
+  }
   relinkChains(old, oldCount, buckets,
                [this](const void* key) { return bucketOf(key); });
-  QelFreeArray(old, oldCount);
+  if (old != smallest_ && old != copy) QelFreeArray(old, oldCount);
 }

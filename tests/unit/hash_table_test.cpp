@@ -356,6 +356,48 @@ TYPED_TEST(HashContainer, RehashTakesChainsInOrderFromTheirHeads) {
   EXPECT_TRUE(this->t.chainsConsistent());
 }
 
+// The chains a rehash to `size` must give, from the current ones.
+template <typename C>
+std::vector<std::vector<void*>> rehashedChains(const C& container, int size) {
+  std::vector<std::vector<void*>> expected(size);
+  for (const std::vector<void*>& chain : container.chains()) {
+    for (void* k : chain) {
+      auto& to = expected[expectedBucket(reinterpret_cast<uintptr_t>(k), size)];
+      to.insert(to.begin(), k);
+    }
+  }
+  return expected;
+}
+
+// The smallest array may be the container's own storage: a rehash from 17
+// buckets to 17 reads and writes the same size, and rehashes back and
+// forth between 17 and larger sizes must not lose or mix up chains.
+TYPED_TEST(HashContainer, RehashesToAndFromTheSmallestSize) {
+  for (int i = 1; i <= 40; ++i) this->t.insert(spreadKey(i));
+  for (int i = 1; i <= 10; ++i) this->t.insert(collidingKey(i));
+  ASSERT_EQ(this->t.buckets(), 17);
+  auto expected = rehashedChains(this->t, 17);
+  this->t.rehash(17);
+  EXPECT_EQ(this->t.chains(), expected);
+  expected = rehashedChains(this->t, 29);
+  this->t.rehash(29);
+  EXPECT_EQ(this->t.chains(), expected);
+  expected = rehashedChains(this->t, 17);
+  this->t.rehash(17);
+  EXPECT_EQ(this->t.chains(), expected);
+  EXPECT_TRUE(this->t.chainsConsistent());
+  for (int i = 41; i <= 400; ++i) this->t.insert(spreadKey(i));
+  EXPECT_GT(this->t.buckets(), 17);
+  EXPECT_EQ(this->t.count(), 410);
+  EXPECT_TRUE(this->t.chainsConsistent());
+  // Every removal shrinks one step at most: the last ones reach 17.
+  for (int i = 1; i <= 400; ++i) ASSERT_TRUE(this->t.remove(spreadKey(i)));
+  for (int i = 1; i <= 5; ++i) ASSERT_TRUE(this->t.remove(collidingKey(i)));
+  EXPECT_EQ(this->t.buckets(), 17);
+  EXPECT_TRUE(this->t.chainsConsistent());
+  for (int i = 6; i <= 10; ++i) EXPECT_TRUE(this->t.contains(collidingKey(i)));
+}
+
 // ------------------------------------------------------------ table only
 
 TEST(QelHashTable, HashFoldsTheTwoHalves) {
