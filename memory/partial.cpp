@@ -37,13 +37,19 @@ void QelPartial::operator delete(void* partial, std::size_t size) {
   QelFreeBlock(partial, size);
 }
 
+// One walk frees each child set with its two cells; the other lists free
+// their cells themselves, and are empty in most partials.
 QelPartial::~QelPartial() {
-  for (QelListCell* key = children.head; key != nullptr; key = key->next->next) {
-    delete static_cast<QelOrderedSet*>(key->next->item);
+  QelListCell* key = children.head;
+  children.head = nullptr;
+  while (key != nullptr) {
+    QelListCell* value = key->next;
+    QelListCell* next = value->next;
+    delete static_cast<QelOrderedSet*>(value->item);
+    delete value;
+    delete key;
+    key = next;
   }
-  children.clear();
-  supported.clear();
-  instances.clear();
 }
 
 QelPartial* QelPartial::extend(QelInfo* child, QelLeftMem*) {
