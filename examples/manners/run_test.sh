@@ -15,6 +15,14 @@ for mode in keyed unkeyed; do
 done
 # Both networks must do the same work.
 [ "$(grep '^rules fired' "$dir/out$n.keyed")" = "$(grep '^rules fired' "$dir/out$n.unkeyed")" ]
+# The parenthesised slot form, with comments and blank lines, read from
+# stdin, must give the same output.
+awk 'BEGIN { print "; slot form"; print "" }
+     $1 == "guest" { printf "(guest (name %s) (sex %s) (hobby %s))\n", $2, $3, $4 }
+     $1 == "last_seat" { printf "(last_seat (seat %s))\n", $2 }' \
+  "$dir/guests$n.dat" > "$dir/slots$n.dat"
+"$manners" < "$dir/slots$n.dat" > "$dir/out$n.slots"
+cmp "$dir/out$n.keyed" "$dir/out$n.slots"
 # The checker must reject broken seatings: the first two guests swapped
 # (seats 2 and 3 then hold the same sex) and a guest seated twice.
 out="$dir/out$n.keyed"
