@@ -71,9 +71,9 @@ class QelHashTable final {
   // A large table has long chains (up to 6 nodes on average, more at the
   // largest bucket count), and a lookup of an absent key (an object is
   // looked up before it is asserted) walks one whole chain of scattered
-  // nodes. A table of thousands of entries therefore also counts its keys
-  // apart, which often proves a key absent without the walk. Null while
-  // the table is small.
+  // nodes. A table of a thousand entries or more therefore also counts its
+  // keys apart, which often proves a key absent without the walk. Null
+  // while the table is small.
   QelPresenceCounts* presence_ = nullptr;
 };
 

@@ -15,7 +15,7 @@
 class QelPresenceCounts {
  public:
   // Containers count from this many entries on, and stop again at half.
-  static constexpr std::size_t kFrom = 4096;
+  static constexpr std::size_t kFrom = 1024;
   static constexpr std::size_t kUntil = kFrom / 2;
 
   QelPresenceCounts() : counts_(new unsigned char[kSlots]()) {}
