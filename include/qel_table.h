@@ -130,6 +130,7 @@ class QelOrderedSet {
   QelSetNode* findNode(const void* key) const;
   void resetBuckets();
   void freeBuckets();
+  void emptySmallest();
 
   // The array of the smallest size lives in the set itself: most sets
   // (the per-partial child and match sets) never grow, and one block then

@@ -270,6 +270,10 @@ void QelOrderedSet::operator delete(void* set, std::size_t size) {
 
 QelOrderedSet::QelOrderedSet()
     : first(nullptr), buckets(smallest_), bucketCount(kMinBuckets), count(0) {
+  emptySmallest();
+}
+
+void QelOrderedSet::emptySmallest() {
   for (QelSetBucket& bucket : smallest_) bucket = QelSetBucket{0, nullptr};
 }
 
@@ -286,7 +290,7 @@ void QelOrderedSet::resetBuckets() {
   freeBuckets();
   buckets = smallest_;
   bucketCount = kMinBuckets;
-  for (QelSetBucket& bucket : smallest_) bucket = QelSetBucket{0, nullptr};
+  emptySmallest();
 }
 
 unsigned QelOrderedSet::bucketOf(const void* key) const {
@@ -357,7 +361,7 @@ void QelOrderedSet::rehash(int newCount) {
   bucketCount = newCount;
   if (newCount == kMinBuckets) {
     buckets = smallest_;
-    for (QelSetBucket& bucket : smallest_) bucket = QelSetBucket{0, nullptr};
+    emptySmallest();
   } else {
     buckets = newSetBuckets(newCount);
   }
