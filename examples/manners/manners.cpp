@@ -25,8 +25,9 @@
 // find_seating only extends the newest seating (the guard on count): the
 // agenda prefers the most recent change, but without the guard every open
 // seating stays a candidate and the search widens instead of deepening.
-// The count comes before the seating so that the guard is a keyed join:
-// each return to assign_seats then visits one seating, not all of them.
+// The count comes before the seating: a return to assign_seats then joins
+// the context with the one count, which finds its seating by key, instead
+// of joining it with every finished seating first.
 //
 // Usage: manners [--unkeyed] [--time] [data-file]   (stdin when no file is
 // given). --time reports on stderr the CPU time from reading the data to
