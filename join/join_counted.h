@@ -19,7 +19,7 @@ class QelJoinMemCounted : public QelJoinMem {
   // Parent -> its one child. Parents come and go by the hundred with every
   // change of the objects at the head of the rule, and a chained table
   // would allocate a node per child and resize as they come and go.
-  QelPointerMap childTable;
+  QelPointerMap childTable{QelKeyKind::kAddresses};
 
   explicit QelJoinMemCounted(QelContext* context);
 

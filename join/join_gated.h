@@ -12,7 +12,7 @@ class QelJoinMemPacket : public QelJoinMem {
  public:
   QelPacketMem* packetMem;  // set when the packet memory binds
   unsigned char gate;       // 2 not evaluated yet, 0 closed, 1 open
-  QelPointerMap childTable;  // parent -> its one child
+  QelPointerMap childTable{QelKeyKind::kAddresses};  // parent -> its one child
 
   explicit QelJoinMemPacket(QelContext* context);
 
@@ -34,7 +34,7 @@ class QelJoinMemPacket : public QelJoinMem {
 // A test on the parent partial alone.
 class QelJoinMemInline : public QelJoinMem {
  public:
-  QelPointerMap childTable;  // parent -> its one child
+  QelPointerMap childTable{QelKeyKind::kAddresses};  // parent -> its one child
 
   explicit QelJoinMemInline(QelContext* context) : QelJoinMem(context) {}
 
@@ -58,7 +58,7 @@ class QelJoinMemInline : public QelJoinMem {
 // deadlines keep their enqueue order.
 class QelJoinMemWait : public QelJoinMem {
  public:
-  QelPointerMap childTable;  // parent -> its wait partial
+  QelPointerMap childTable{QelKeyKind::kAddresses};  // parent -> its wait partial
   QelWaitPartial* pendingHead;
   QelWaitPartial* pendingTail;
   QelRuleMem** watchdogRuleMems;  // null-terminated; owned array

@@ -11,7 +11,7 @@ class QelJoinMemPlainObjUnique : public QelJoinMem {
  public:
   // Pointer maps, not chained tables: no node per entry, and no resizing
   // as parents and records come and go.
-  QelPointerMap childTable;  // parent -> its one child
+  QelPointerMap childTable{QelKeyKind::kAddresses};  // parent -> its one child
   QelPointerMap rightIndex;  // application object -> its right record
 
   explicit QelJoinMemPlainObjUnique(QelContext* context);

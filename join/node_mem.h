@@ -46,7 +46,7 @@ class QelPartialsByRecord {
   void clear();
 
  private:
-  QelPointerMap lists_;  // record -> its partial, or its (tagged) QelList
+  QelPointerMap lists_{QelKeyKind::kAddresses};  // record -> its partial, or its (tagged) QelList
 };
 
 class QelLeftMem : public QelNodeMem {

@@ -34,7 +34,7 @@ class QelAlphaMemPlain : public QelAlphaMem {
  public:
   // Record -> the partial made for it. A pointer map: no node per entry,
   // and no resizing as the memory empties and fills again.
-  QelPointerMap partialTable;
+  QelPointerMap partialTable{QelKeyKind::kAddresses};
 
   explicit QelAlphaMemPlain(QelContext* context);
 

@@ -16,9 +16,23 @@
 // of the objects at their head, and would otherwise resize all the way
 // down and up again each time. Iteration order
 // is unspecified: no walk that decides an observable order may use it.
+//
+// Keys are spread over the slots by one of two hashes, chosen per map:
+// - values (interned values, small integers cast to pointers, application
+//   objects): Fibonacci hashing of the whole key;
+// - the addresses of the library's own blocks (partials, records): the
+//   address in 8-byte granules, modulo the capacity. Blocks made one after
+//   another lie a block apart in one slab, so they take distinct slots a
+//   block's granules apart, and the slots of recent blocks share cache
+//   lines. Fibonacci hashing maps such a stride onto a few long runs
+//   (72 bytes times the golden ratio is 44.498, close to a half: two
+//   runs), which linear probing then walks on every lookup and removal.
+enum class QelKeyKind { kValues, kAddresses };
+
 class QelPointerMap {
  public:
-  QelPointerMap() = default;
+  explicit QelPointerMap(QelKeyKind kind = QelKeyKind::kValues)
+      : addressKeys_(kind == QelKeyKind::kAddresses) {}
   ~QelPointerMap();
   QelPointerMap(const QelPointerMap&) = delete;
   QelPointerMap& operator=(const QelPointerMap&) = delete;
@@ -70,9 +84,8 @@ class QelPointerMap {
   static constexpr std::size_t kMinCapacity = 16;
 
   std::size_t slotOf(const void* key) const {
-    // Fibonacci hashing: the high bits of the product spread both aligned
-    // addresses and small integers cast to pointers.
     const uint64_t k = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
+    if (addressKeys_) return static_cast<std::size_t>(k >> 3) & mask_;
     return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
   }
   // Small arrays grow at half load, which keeps probe runs (and the shifts
@@ -93,6 +106,7 @@ class QelPointerMap {
   unsigned shift_ = 64;    // 64 - log2(capacity)
   std::size_t count_ = 0;  // entries with a non-null key
   bool hasNull_ = false;
+  const bool addressKeys_;
   void* nullValue_ = nullptr;
 };
 
