@@ -58,7 +58,8 @@ class QelJoinMemInline : public QelJoinMem {
 // deadlines keep their enqueue order.
 class QelJoinMemWait : public QelJoinMem {
  public:
-  QelPointerMap childTable{QelKeyKind::kAddresses};  // parent -> its wait partial
+  // parent -> its wait partial
+  QelPointerMap childTable{QelKeyKind::kAddresses};
   QelWaitPartial* pendingHead;
   QelWaitPartial* pendingTail;
   QelRuleMem** watchdogRuleMems;  // null-terminated; owned array

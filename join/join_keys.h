@@ -74,7 +74,8 @@ class QelKeyIndex {
   // A key's entries form one list by `newer` and `older`, sorted by
   // descending seq; the map holds its head. A key without entries is absent.
   QelPointerMap newest_;   // key -> newest QelKeyEntry*
-  QelPointerMap entries_{QelKeyKind::kAddresses};  // item -> QelKeyEntry*, for entries it allocated
+  // item -> QelKeyEntry*, for entries it allocated
+  QelPointerMap entries_{QelKeyKind::kAddresses};
   uint64_t nextSeq_;
 };
 

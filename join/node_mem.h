@@ -46,7 +46,8 @@ class QelPartialsByRecord {
   void clear();
 
  private:
-  QelPointerMap lists_{QelKeyKind::kAddresses};  // record -> its partial, or its (tagged) QelList
+  // record -> its partial, or its (tagged) QelList
+  QelPointerMap lists_{QelKeyKind::kAddresses};
 };
 
 class QelLeftMem : public QelNodeMem {
