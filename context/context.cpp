@@ -1,4 +1,5 @@
 #include <cstring>
+#include <mutex>
 
 #include "join/join_counted.h"
 #include "join/join_gated.h"
@@ -11,6 +12,21 @@
 #include "qel_context.h"
 
 namespace {
+
+// Guards the context list of every network: contexts over one network may
+// be initialized and destroyed on several threads at once. The list is
+// touched only then, so one lock for all networks costs nothing that counts.
+std::mutex gContextListMutex;
+
+void registerContext(QelNetwork* net, QelContext* context) {
+  std::lock_guard<std::mutex> lock(gContextListMutex);
+  net->contexts.append(context);
+}
+
+void deregisterContext(QelNetwork* net, QelContext* context) {
+  std::lock_guard<std::mutex> lock(gContextListMutex);
+  net->contexts.remove(context);
+}
 
 // A table of count + 1 entries whose last entry is null.
 template <typename T>
@@ -108,7 +124,7 @@ QelContext::QelContext()
 
 QelContext::~QelContext() {
   releaseContents();
-  if (network != nullptr) network->contexts.remove(this);
+  if (network != nullptr) deregisterContext(network, this);
   delete[] internalConstants;
   deleteTable(classMems, classMemCount);
   deleteTable(packetMems, packetMemCount);
@@ -141,7 +157,7 @@ void QelContext::releaseContents() {
 
 void QelContext::initialize(QelNetwork* net) {
   network = net;
-  net->contexts.append(this);
+  registerContext(net, this);
   rulesetName = copyString(net->rulesetName);
   internalConstantCount = net->internalConstantCount();
   classMemCount = net->classes.length();

@@ -2,8 +2,14 @@
 //
 // Generated code derives a class from QelNetwork and, in its constructor,
 // calls init() with the seven element counts, then fills every node in by
-// index through the construction calls below. From then on the network is
+// index through the construction calls below. From then on its nodes are
 // only read: every context initialized with it builds one memory per node.
+//
+// Threads: once constructed, a network may serve contexts on several
+// threads at once. Each context is used by one thread at a time; contexts
+// over one network may be initialized and destroyed concurrently (the
+// library locks the network's `contexts` list for that). Reading
+// `contexts` while other threads create or destroy contexts is not safe.
 //
 // Calling order the library relies on:
 //  1. the constructor, then init() exactly once, before any other call;

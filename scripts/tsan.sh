@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the model test with ThreadSanitizer and runs several contexts over
-# one network at once, one thread each (each context initialized before the
-# threads start). Any report fails the run.
+# one network at once, one thread each, while two more threads create and
+# destroy contexts over the same network. Any report fails the run.
 #   bash scripts/tsan.sh [THREADS] [OPERATIONS]     (default 4 and 3000)
 set -euo pipefail
 cd "$(dirname "$0")/.."

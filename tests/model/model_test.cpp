@@ -10,6 +10,7 @@
 //                                                  one thread each
 //   model_test --soak CYCLES                       memory must stay flat
 // QEL_MODEL_SEEDS and QEL_MODEL_OPS set the defaults of --seeds and --ops.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -153,7 +154,8 @@ int runReplay(uint64_t seed, const std::string& text) {
 }
 
 // Contexts are initialized one after another on one network, then each runs
-// its own operations on its own thread, checked by its own oracle.
+// its own operations on its own thread, checked by its own oracle, while
+// other threads create and destroy contexts over the same network.
 int runThreads(int threads, int opsPerThread, uint64_t seed) {
   int failures = 0;
   for (int round = 0; round < 2; ++round) {
@@ -163,8 +165,27 @@ int runThreads(int threads, int opsPerThread, uint64_t seed) {
     for (int t = 0; t < threads; ++t) {
       runs.emplace_back(new ModelRun(plan, net.get(), true));
     }
-    std::vector<std::string> results(threads);
+    std::vector<std::string> results(threads + 2);
     std::vector<std::thread> pool;
+    // Two more threads keep creating and destroying contexts over the same
+    // network while the others run, each checked for a few operations.
+    std::atomic<bool> running(true);
+    for (int c = 0; c < 2; ++c) {
+      pool.emplace_back([&, c]() {
+        for (uint64_t k = 0; running.load(std::memory_order_relaxed); ++k) {
+          ModelRun churn(plan, net.get(), true);
+          for (const Operation& op : generateOps(plan, seed * 977 + k * 2 + c, 20)) {
+            std::string m = churn.apply(op);
+            if (!m.empty()) {
+              results[threads + c] = "churn thread " + std::to_string(c) + ": " + m;
+              running = false;
+              return;
+            }
+          }
+        }
+      });
+    }
+    const size_t churners = pool.size();
     for (int t = 0; t < threads; ++t) {
       pool.emplace_back([&, t]() {
         std::vector<Operation> ops =
@@ -179,7 +200,9 @@ int runThreads(int threads, int opsPerThread, uint64_t seed) {
         }
       });
     }
-    for (auto& th : pool) th.join();
+    for (size_t i = churners; i < pool.size(); ++i) pool[i].join();
+    running = false;
+    for (size_t i = 0; i < churners; ++i) pool[i].join();
     for (auto& r : results) {
       if (!r.empty()) {
         std::printf("MISMATCH %s\n", r.c_str());
