@@ -29,8 +29,21 @@
 // the context with the one count, which finds its seating by key, instead
 // of joining it with every finished seating first.
 //
-// Usage: manners [--unkeyed] [--time] [data-file]   (stdin when no file is
-// given). --time reports on stderr the CPU time from reading the data to
+// --usual writes find_seating in the order the benchmark is usually
+// written, the count and its guard after the two guests:
+//
+//   find_seating       context(assign_seats),
+//                      seating(?seat2, name2 ?n2, id ?id, path_done yes),
+//                      guest(?n2, sex ?s1, hobby ?h1),
+//                      guest(?g2, sex != ?s1, hobby ?h1),
+//                      count(?c), test(?id == ?c - 1),
+//                      not path(id ?id, name ?g2),
+//                      not chosen(id ?id, name ?g2, hobby ?h1)
+//
+// Every change of the count then rebuilds the partials below it.
+//
+// Usage: manners [--unkeyed] [--usual] [--time] [data-file]   (stdin when
+// no file is given). --time reports on stderr the CPU time from reading the data to
 // the end of the run and the teardown, which leaves out process start.
 // Data: "guest NAME SEX HOBBY" lines (one per hobby) and "last_seat N";
 // the parenthesised slot form "(guest (name n1) (sex m) (hobby h1))" is
@@ -114,7 +127,7 @@ T* obj(QelInfo* i) {
 
 class MannersNetwork : public QelNetwork {
  public:
-  explicit MannersNetwork(bool keyed);
+  MannersNetwork(bool keyed, bool usual);
   QelActionNode* newActionNode(QelRuleNode* rule) override;
 };
 
@@ -200,6 +213,31 @@ class MannersContext : public QelContext {
     return key3(c->id, c->name, c->hobby);
   }
 
+  // find_seating in the usual order. Left partials: seating; guest1,
+  // seating; guest2, guest1, seating; count, guest2, guest1, seating;
+  // token, count, ...
+  unsigned char countGuard(QelPartial* p, QelInfo* i) {
+    return obj<Seating>(p, 2)->id == obj<Count>(i)->c - 1;
+  }
+  void* guardedNextId(QelPartial* p) { return key1(obj<Seating>(p, 2)->id + 1); }
+  void* countOf(QelInfo* i) { return key1(obj<Count>(i)->c); }
+  unsigned char guestOnPathUsual(QelPartial* p, QelInfo* i) {
+    const Path* path = obj<Path>(i);
+    return path->id == obj<Seating>(p, 3)->id && path->name == obj<Guest>(p, 1)->name;
+  }
+  void* candidateOnPathUsual(QelPartial* p) {
+    return key2(obj<Seating>(p, 3)->id, obj<Guest>(p, 1)->name);
+  }
+  unsigned char guestChosenUsual(QelPartial* p, QelInfo* i) {
+    const Chosen* c = obj<Chosen>(i);
+    return c->id == obj<Seating>(p, 4)->id && c->name == obj<Guest>(p, 2)->name &&
+           c->hobby == obj<Guest>(p, 3)->hobby;
+  }
+  void* candidateChosenUsual(QelPartial* p) {
+    return key3(obj<Seating>(p, 4)->id, obj<Guest>(p, 2)->name,
+                obj<Guest>(p, 3)->hobby);
+  }
+
   // make_path. Left partials: seating; path, seating.
   unsigned char parentPath(QelPartial* p, QelInfo* i) {
     return obj<Path>(i)->id == obj<Seating>(p, 0)->pid;
@@ -245,10 +283,15 @@ class MannersContext : public QelContext {
     modifyState(kAssignSeats);
   }
   void findSeating(QelPartial* p) {
-    const Seating* s = obj<Seating>(p, 4);
-    const int c = obj<Count>(p, 5)->c;
-    const int hobby = obj<Guest>(p, 3)->hobby;
-    const int g2 = obj<Guest>(p, 2)->name;
+    seat(obj<Seating>(p, 4), obj<Count>(p, 5)->c, obj<Guest>(p, 3)->hobby,
+         obj<Guest>(p, 2)->name);
+  }
+  void findSeatingUsual(QelPartial* p) {
+    seat(obj<Seating>(p, 5), obj<Count>(p, 2)->c, obj<Guest>(p, 4)->hobby,
+         obj<Guest>(p, 3)->name);
+  }
+  // Seats guest g2 next to the last guest of seating s.
+  void seat(const Seating* s, int c, int hobby, int g2) {
     seatings_.push_back(Seating{s->seat2, s->name2, g2, s->seat2 + 1, c, s->id, false});
     assertObject(kSeating, &seatings_.back());
     paths_.push_back(Path{c, g2, s->seat2 + 1});
@@ -354,7 +397,7 @@ QelActionFunction act(F f) {
   return static_cast<QelActionFunction>(f);
 }
 
-MannersNetwork::MannersNetwork(bool keyed) : QelNetwork(kRuleset) {
+MannersNetwork::MannersNetwork(bool keyed, bool usual) : QelNetwork(kRuleset) {
   // 8 rules, 13 discrimination, 8 alpha, 8 right and 17 join nodes.
   init(0, 0, 8, 13, 8, 8, 17);
   for (int c = kGuest; c <= kCount; ++c) {
@@ -396,12 +439,21 @@ MannersNetwork::MannersNetwork(bool keyed) : QelNetwork(kRuleset) {
   join(0, 0, 0, 0, GetQelNullJoin(), plain);
   join(1, 1, 0, 1, GetQelNullJoin(), plain);
   // find_seating
-  join(2, 0, 1, 1, GetQelNullJoin(), plain);
-  join(3, 1, 2, 2, test(&C::newestSeating), plain);
-  join(4, 1, 3, 0, test(&C::seatedGuest), plain);
-  join(5, 1, 4, 0, test(&C::matchingGuest), plain);
-  join(6, 1, 5, 4, test(&C::guestOnPath), no);
-  join(7, 1, 6, 5, test(&C::guestChosen), no);
+  if (usual) {
+    join(2, 0, 1, 2, GetQelNullJoin(), plain);
+    join(3, 1, 2, 0, test(&C::seatedGuest), plain);
+    join(4, 1, 3, 0, test(&C::matchingGuest), plain);
+    join(5, 1, 4, 1, test(&C::countGuard), plain);
+    join(6, 1, 5, 4, test(&C::guestOnPathUsual), no);
+    join(7, 1, 6, 5, test(&C::guestChosenUsual), no);
+  } else {
+    join(2, 0, 1, 1, GetQelNullJoin(), plain);
+    join(3, 1, 2, 2, test(&C::newestSeating), plain);
+    join(4, 1, 3, 0, test(&C::seatedGuest), plain);
+    join(5, 1, 4, 0, test(&C::matchingGuest), plain);
+    join(6, 1, 5, 4, test(&C::guestOnPath), no);
+    join(7, 1, 6, 5, test(&C::guestChosen), no);
+  }
   // make_path
   join(8, 0, 2, 3, GetQelNullJoin(), plain);
   join(9, 1, 8, 4, test(&C::parentPath), plain);
@@ -420,11 +472,19 @@ MannersNetwork::MannersNetwork(bool keyed) : QelNetwork(kRuleset) {
     auto keys = [this](int j, QelKeyFunction l, QelRecordKeyFunction r) {
       initJoinKeys(at<QelJoinNode>(joins, j), l, r);
     };
-    keys(3, lkey(&C::countValue), rkey(&C::seatingNextId));
-    keys(4, lkey(&C::seatedName), rkey(&C::guestName));
-    keys(5, lkey(&C::seatedHobby), rkey(&C::guestHobby));
-    keys(6, lkey(&C::candidateOnPath), rkey(&C::pathIdName));
-    keys(7, lkey(&C::candidateChosen), rkey(&C::chosenKey));
+    if (usual) {
+      keys(3, lkey(&C::seatedName), rkey(&C::guestName));
+      keys(4, lkey(&C::seatedHobby), rkey(&C::guestHobby));
+      keys(5, lkey(&C::guardedNextId), rkey(&C::countOf));
+      keys(6, lkey(&C::candidateOnPathUsual), rkey(&C::pathIdName));
+      keys(7, lkey(&C::candidateChosenUsual), rkey(&C::chosenKey));
+    } else {
+      keys(3, lkey(&C::countValue), rkey(&C::seatingNextId));
+      keys(4, lkey(&C::seatedName), rkey(&C::guestName));
+      keys(5, lkey(&C::seatedHobby), rkey(&C::guestHobby));
+      keys(6, lkey(&C::candidateOnPath), rkey(&C::pathIdName));
+      keys(7, lkey(&C::candidateChosen), rkey(&C::chosenKey));
+    }
     keys(9, lkey(&C::seatingPid), rkey(&C::pathId));
     keys(10, lkey(&C::inheritedOnPath), rkey(&C::pathIdName));
     keys(13, lkey(&C::lastSeatValue), rkey(&C::seatingSeat2));
@@ -440,7 +500,9 @@ MannersNetwork::MannersNetwork(bool keyed) : QelNetwork(kRuleset) {
              priority[r], lastJoin[r], -1);
   }
   const QelActionFunction actions[8] = {
-      act(&C::assignFirstSeat), act(&C::findSeating),    act(&C::makePath),
+      act(&C::assignFirstSeat),
+      usual ? act(&C::findSeatingUsual) : act(&C::findSeating),
+      act(&C::makePath),
       act(&C::pathDone),        act(&C::areWeDone),      act(&C::continueSearch),
       act(&C::printResults),    act(&C::allDone)};
   for (int r = 0; r < 8; ++r) {
@@ -529,17 +591,20 @@ double cpuMilliseconds() {
 
 int main(int argc, char** argv) {
   bool keyed = true;
+  bool usual = false;
   bool timed = false;
   const char* path = nullptr;
   for (int a = 1; a < argc; ++a) {
     if (std::strcmp(argv[a], "--unkeyed") == 0) {
       keyed = false;
+    } else if (std::strcmp(argv[a], "--usual") == 0) {
+      usual = true;
     } else if (std::strcmp(argv[a], "--time") == 0) {
       timed = true;
     } else if (path == nullptr) {
       path = argv[a];
     } else {
-      std::fprintf(stderr, "usage: manners [--unkeyed] [--time] [data-file]\n");
+      std::fprintf(stderr, "usage: manners [--unkeyed] [--usual] [--time] [data-file]\n");
       return 2;
     }
   }
@@ -559,7 +624,7 @@ int main(int argc, char** argv) {
 
   int fired;
   {
-    MannersNetwork network(keyed);
+    MannersNetwork network(keyed, usual);
     MannersContext context(&network, &data.names);
     for (const Guest& g : data.guests) context.addGuest(g.name, g.sex, g.hobby);
     context.start(data.lastSeat);
