@@ -132,7 +132,8 @@ struct OInst {
 
 class Model {
  public:
-  Model(const NetPlan& plan, QelNetwork* net, bool checking);
+  Model(const NetPlan& plan, QelNetwork* net, bool checking,
+        bool tracing = false);
   ~Model();
   std::string apply(const Operation& op);
   size_t liveFacts() const { return byId_.size(); }
@@ -152,8 +153,11 @@ class Model {
   void action(int r, QelPartial* p);
   int afterAction();
   void deleted(MFact* f);
-  // Hooks, and join tests on pairs of equal keys, in the order they came.
+  // Hooks, and join tests on pairs of equal keys, in the order they came;
+  // kept only while `tracing` (the twin comparison reads and clears it after
+  // every operation; nothing else would, and it would grow without bound).
   std::string log;
+  bool tracing = false;
   std::string partialText(QelPartial* p, int length) const;
   int ruleLength(int rule) const {
     return static_cast<int>(plan_.rules[rule].pats.size());
@@ -288,11 +292,13 @@ void ModelClassNode::deleteInstance(void* object) {
 }
 
 void ModelContext::logText(const char* what) {
+  if (!model->tracing) return;
   model->log += what;
   model->log += '\n';
 }
 
 void ModelContext::logInstance(const char* what, QelInstance* i) {
+  if (!model->tracing) return;
   const int r = i->ruleIndex();
   model->log += what;
   model->log += " r" + std::to_string(r) +
@@ -301,11 +307,13 @@ void ModelContext::logInstance(const char* what, QelInstance* i) {
 }
 
 void ModelContext::logRecord(const char* what, QelInfo* r) {
+  if (!model->tracing) return;
   model->log += what;
   model->log += " " + std::to_string(static_cast<const MFact*>(r->object)->id) + "\n";
 }
 
 void ModelContext::logPacket(const char* what, QelPacketMem* m) {
+  if (!model->tracing) return;
   model->log += what;
   model->log += " P" + std::to_string(m->packet->index) + "\n";
 }
@@ -491,8 +499,9 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan, bool keys) {
   return net;
 }
 
-Model::Model(const NetPlan& plan, QelNetwork* net, bool checking)
-    : plan_(plan), checking_(checking) {
+Model::Model(const NetPlan& plan, QelNetwork* net, bool checking,
+             bool tracing)
+    : tracing(tracing), plan_(plan), checking_(checking) {
   ctx_.model = this;
   joinOwner_.assign(plan.joins, {-1, -1});
   alphaOwner_.assign(plan.rules.size(), -1);
@@ -569,7 +578,7 @@ bool Model::joinTest(int j, QelPartial* p, QelInfo* r) {
   if (pat.kind == Kind::ObjUnique && r->object != keyObject(pat, facts)) {
     return false;
   }
-  if (pat.eqTerm >= 0 && cand != nullptr) {
+  if (tracing && pat.eqTerm >= 0 && cand != nullptr) {
     const Term& t = pat.terms[pat.eqTerm];
     if (cand->s[t.a.slot] == facts[t.b.pos]->s[t.b.slot]) {
       log += "test j" + std::to_string(j) +
@@ -1335,9 +1344,9 @@ size_t ModelRun::liveFacts() const { return model_->liveFacts(); }
 std::string runOps(const NetPlan& plan, QelNetwork* net,
                    const std::vector<Operation>& ops, int* failedAt,
                    Stats* stats, QelNetwork* twin) {
-  Model model(plan, net, true);
+  Model model(plan, net, true, twin != nullptr);
   std::unique_ptr<Model> other;
-  if (twin != nullptr) other.reset(new Model(plan, twin, true));
+  if (twin != nullptr) other.reset(new Model(plan, twin, true, true));
   struct Flush {
     Model& m;
     Stats* out;
