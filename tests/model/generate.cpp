@@ -122,9 +122,37 @@ void chooseMasks(RulePlan& rule, Rng& rng) {
 
 }  // namespace
 
+// A third of the rulesets favour keyed counted joins: their equality key
+// first, and a discrimination test on a slot of the key, so that one update
+// both moves a record out and changes a key; now and then on the very
+// discrimination of the fact that gives the left key, so that the update
+// reaches the join through both inputs.
+void focusOnKeys(NetPlan& plan, const RulePlan& rule, PatternPlan& p,
+                 Rng& rng, const std::vector<int>& positions) {
+  if (!isCounted(p.kind) || positions.empty()) return;
+  Term term;
+  term.a.pos = -1;
+  term.a.slot = rng.below(kSlotCount);
+  term.op = kEq;
+  term.b.pos = positions[rng.below(static_cast<int>(positions.size()))];
+  term.b.slot = rng.below(kSlotCount);
+  p.terms.insert(p.terms.begin(), term);
+  p.eqTerm = rng.chance(90) ? 0 : -1;
+  p.nullJoin = false;
+  if (rng.chance(40)) {
+    p.disc = rule.pats[term.b.pos].disc;
+    if (plan.discs[p.disc].right < 0) plan.discs[p.disc].right = plan.rights++;
+  }
+  DiscPlan& d = plan.discs[p.disc];
+  if (!d.nullTest && rng.chance(70)) {
+    d.slot = rng.chance(50) ? term.a.slot : term.b.slot;
+  }
+}
+
 NetPlan generateNet(uint64_t seed) {
   Rng rng(seed);
   NetPlan plan;
+  const bool keyFocus = rng.chance(33);
   int classes = 1 + rng.below(3);
   for (int c = 0; c < classes; ++c) {
     plan.superOf.push_back(c > 0 && rng.chance(30) ? rng.below(c) : -1);
@@ -147,6 +175,11 @@ NetPlan generateNet(uint64_t seed) {
                  : k < 80 ? Kind::Count
                  : k < 90 ? Kind::Collect
                           : Kind::Packet;
+      } else if (keyFocus && k < 55) {
+        p.kind = k < 20 ? Kind::Exists
+                 : k < 30 ? Kind::Not
+                 : k < 45 ? Kind::Count
+                          : Kind::Collect;
       } else {
         p.kind = k < 35 ? Kind::Plain
                  : k < 45 ? Kind::ObjUnique
@@ -208,6 +241,7 @@ NetPlan generateNet(uint64_t seed) {
             break;
           }
         }
+        if (keyFocus) focusOnKeys(plan, rule, p, rng, positions);
       }
       rule.pats.push_back(p);
     }
