@@ -120,7 +120,32 @@ void chooseMasks(RulePlan& rule, Rng& rng) {
   }
 }
 
-}  // namespace
+bool related(const NetPlan& plan, int a, int b) {
+  for (int c = a; c >= 0; c = plan.superOf[c]) {
+    if (c == b) return true;
+  }
+  for (int c = b; c >= 0; c = plan.superOf[c]) {
+    if (c == a) return true;
+  }
+  return false;
+}
+
+// A rule may justify logical facts when no operation can remove and make
+// again one of its matches: its patterns add objects or test them, and no
+// object can stand in two of them.
+bool canJustify(const NetPlan& plan, const RulePlan& rule) {
+  std::vector<int> classes;
+  for (const PatternPlan& p : rule.pats) {
+    if (isCounted(p.kind)) return false;
+    if (p.disc < 0) continue;
+    int c = plan.discs[p.disc].cls;
+    for (int other : classes) {
+      if (related(plan, c, other)) return false;
+    }
+    classes.push_back(c);
+  }
+  return true;
+}
 
 // A third of the rulesets favour keyed counted joins: their equality key
 // first, and a discrimination test on a slot of the key, so that one update
@@ -149,6 +174,8 @@ void focusOnKeys(NetPlan& plan, const RulePlan& rule, PatternPlan& p,
   }
 }
 
+}  // namespace
+
 NetPlan generateNet(uint64_t seed) {
   Rng rng(seed);
   NetPlan plan;
@@ -157,6 +184,13 @@ NetPlan generateNet(uint64_t seed) {
   for (int c = 0; c < classes; ++c) {
     plan.superOf.push_back(c > 0 && rng.chance(30) ? rng.below(c) : -1);
     plan.kind.push_back(rng.chance(30) ? 1 : 0);
+  }
+  // Half the rulesets have a logical class, the last: no class derives
+  // from it.
+  const int logical = rng.chance(50) ? classes : -1;
+  if (logical >= 0) {
+    plan.superOf.push_back(-1);
+    plan.kind.push_back(2);
   }
   plan.packets = rng.below(3);
   std::set<int> packetsOfAlphas;
@@ -258,6 +292,9 @@ NetPlan generateNet(uint64_t seed) {
     }
     rule.staticPrio = rng.chance(70) ? 0 : rng.below(3);
     chooseMasks(rule, rng);
+    if (logical >= 0 && canJustify(plan, rule) && rng.chance(70)) {
+      rule.asserts = logical;
+    }
     plan.rules.push_back(rule);
   }
   // A packet whose state a first pattern tests holds no rules (see README:
@@ -271,8 +308,9 @@ NetPlan generateNet(uint64_t seed) {
   }
   int handles = 5 + rng.below(6);
   for (int h = 0; h < handles; ++h) {
-    plan.handleClass.push_back(rng.below(classes));
+    plan.handleClass.push_back(rng.below(static_cast<int>(plan.superOf.size())));
   }
+  for (int h = 0; logical >= 0 && h < 4; ++h) plan.handleClass.push_back(logical);
   return plan;
 }
 
@@ -387,6 +425,7 @@ std::string NetPlan::describe() const {
     const RulePlan& rule = rules[r];
     out << "rule " << r << " packet " << rule.packet << " prio "
         << rule.staticPrio;
+    if (rule.asserts >= 0) out << " asserts " << rule.asserts;
     if (rule.dynamic) {
       out << " dynamic(";
       for (auto& t : rule.prioTerms) out << " t" << t.first << ".s" << t.second;
