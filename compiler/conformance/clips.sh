@@ -36,11 +36,13 @@ clips_batch() {
 }
 
 # clips_cut RAW: prints the program's output and, on stderr, the CPU
-# seconds; fails when the markers are missing (CLIPS stopped early).
+# seconds; fails when the markers are missing (CLIPS stopped early) or
+# when anything came before the first: load* is silent on success, but
+# keeps going, and can still answer TRUE, after a construct it rejected.
 clips_cut() {
   perl -0777 -ne '
     BEGIN { ($b, $e) = @ARGV[0, 1]; @ARGV = ($ARGV[2]) }
-    exit 1 unless /\Q$b\E\n(.*)\Q$e\E\n([^\n]*)\n\z/s;
+    exit 1 unless /\A\Q$b\E\n(.*)\Q$e\E\n([^\n]*)\n\z/s;
     print $1; print STDERR "$2\n"' "$clips_begin" "$clips_end" "$1"
 }
 
