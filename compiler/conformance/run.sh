@@ -21,7 +21,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 . "$here/clips.sh"
-examples=/usr/share/doc/clips-common/examples
+examples=${CLIPS_EXAMPLES:-/usr/share/doc/clips-common/examples}
 sizes="16 32 64 128 256"
 # A compiler that loops must not hold up the run for ever.
 limit=${QELC_TIMEOUT:-600}

@@ -1,6 +1,7 @@
 ;;; Salience first, then among equal salience the newest activation first:
 ;;; the order of deffacts, of the facts one action asserts, of the rules one
-;;; fact activates, and of the partial matches one fact completes.
+;;; fact activates, and of the partial matches one fact completes, entering
+;;; as the last pattern (pair) or as the first (x-then-color).
 
 (deffacts start
   (go)
@@ -43,6 +44,13 @@
   (x ?n&:(< ?n 3))
   =>
   (printout t "pair " ?c " " ?n crlf))
+
+(defrule x-then-color
+  (declare (salience -6))
+  (x 4)
+  (color ?c)
+  =>
+  (printout t "x-then-color " ?c crlf))
 
 (defrule color-seen
   (declare (salience 1))
