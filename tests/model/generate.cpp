@@ -120,15 +120,77 @@ void chooseMasks(RulePlan& rule, Rng& rng) {
   }
 }
 
+bool related(const NetPlan& plan, int a, int b) {
+  for (int c = a; c >= 0; c = plan.superOf[c]) {
+    if (c == b) return true;
+  }
+  for (int c = b; c >= 0; c = plan.superOf[c]) {
+    if (c == a) return true;
+  }
+  return false;
+}
+
+// A rule may justify logical facts when no operation can remove and make
+// again one of its matches: its patterns add objects or test them, and no
+// object can stand in two of them.
+bool canJustify(const NetPlan& plan, const RulePlan& rule) {
+  std::vector<int> classes;
+  for (const PatternPlan& p : rule.pats) {
+    if (isCounted(p.kind)) return false;
+    if (p.disc < 0) continue;
+    int c = plan.discs[p.disc].cls;
+    for (int other : classes) {
+      if (related(plan, c, other)) return false;
+    }
+    classes.push_back(c);
+  }
+  return true;
+}
+
+// A third of the rulesets favour keyed counted joins: their equality key
+// first, and a discrimination test on a slot of the key, so that one update
+// both moves a record out and changes a key; now and then on the very
+// discrimination of the fact that gives the left key, so that the update
+// reaches the join through both inputs.
+void focusOnKeys(NetPlan& plan, const RulePlan& rule, PatternPlan& p,
+                 Rng& rng, const std::vector<int>& positions) {
+  if (!isCounted(p.kind) || positions.empty()) return;
+  Term term;
+  term.a.pos = -1;
+  term.a.slot = rng.below(kSlotCount);
+  term.op = kEq;
+  term.b.pos = positions[rng.below(static_cast<int>(positions.size()))];
+  term.b.slot = rng.below(kSlotCount);
+  p.terms.insert(p.terms.begin(), term);
+  p.eqTerm = rng.chance(90) ? 0 : -1;
+  p.nullJoin = false;
+  if (rng.chance(40)) {
+    p.disc = rule.pats[term.b.pos].disc;
+    if (plan.discs[p.disc].right < 0) plan.discs[p.disc].right = plan.rights++;
+  }
+  DiscPlan& d = plan.discs[p.disc];
+  if (!d.nullTest && rng.chance(70)) {
+    d.slot = rng.chance(50) ? term.a.slot : term.b.slot;
+  }
+}
+
 }  // namespace
 
 NetPlan generateNet(uint64_t seed) {
   Rng rng(seed);
   NetPlan plan;
+  const bool keyFocus = rng.chance(33);
   int classes = 1 + rng.below(3);
   for (int c = 0; c < classes; ++c) {
     plan.superOf.push_back(c > 0 && rng.chance(30) ? rng.below(c) : -1);
     plan.kind.push_back(rng.chance(30) ? 1 : 0);
+  }
+  // Half the rulesets have a logical class, the last: no class derives
+  // from it.
+  const int logical = rng.chance(50) ? classes : -1;
+  if (logical >= 0) {
+    plan.superOf.push_back(-1);
+    plan.kind.push_back(2);
   }
   plan.packets = rng.below(3);
   std::set<int> packetsOfAlphas;
@@ -147,6 +209,11 @@ NetPlan generateNet(uint64_t seed) {
                  : k < 80 ? Kind::Count
                  : k < 90 ? Kind::Collect
                           : Kind::Packet;
+      } else if (keyFocus && k < 55) {
+        p.kind = k < 20 ? Kind::Exists
+                 : k < 30 ? Kind::Not
+                 : k < 45 ? Kind::Count
+                          : Kind::Collect;
       } else {
         p.kind = k < 35 ? Kind::Plain
                  : k < 45 ? Kind::ObjUnique
@@ -208,6 +275,7 @@ NetPlan generateNet(uint64_t seed) {
             break;
           }
         }
+        if (keyFocus) focusOnKeys(plan, rule, p, rng, positions);
       }
       rule.pats.push_back(p);
     }
@@ -224,6 +292,9 @@ NetPlan generateNet(uint64_t seed) {
     }
     rule.staticPrio = rng.chance(70) ? 0 : rng.below(3);
     chooseMasks(rule, rng);
+    if (logical >= 0 && canJustify(plan, rule) && rng.chance(70)) {
+      rule.asserts = logical;
+    }
     plan.rules.push_back(rule);
   }
   // A packet whose state a first pattern tests holds no rules (see README:
@@ -237,8 +308,9 @@ NetPlan generateNet(uint64_t seed) {
   }
   int handles = 5 + rng.below(6);
   for (int h = 0; h < handles; ++h) {
-    plan.handleClass.push_back(rng.below(classes));
+    plan.handleClass.push_back(rng.below(static_cast<int>(plan.superOf.size())));
   }
+  for (int h = 0; logical >= 0 && h < 4; ++h) plan.handleClass.push_back(logical);
   return plan;
 }
 
@@ -353,6 +425,7 @@ std::string NetPlan::describe() const {
     const RulePlan& rule = rules[r];
     out << "rule " << r << " packet " << rule.packet << " prio "
         << rule.staticPrio;
+    if (rule.asserts >= 0) out << " asserts " << rule.asserts;
     if (rule.dynamic) {
       out << " dynamic(";
       for (auto& t : rule.prioTerms) out << " t" << t.first << ".s" << t.second;

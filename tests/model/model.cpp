@@ -41,7 +41,15 @@ struct MFact {
   int s[kSlotCount];
   int handle;
   int cls;
+  bool gone = false;  // deleted by the library, freed after the operation
 };
+
+// Logical objects are equal when their slots are.
+unsigned char sameSlots(void* held, void* asserted) {
+  const MFact* a = static_cast<const MFact*>(held);
+  const MFact* b = static_cast<const MFact*>(asserted);
+  return std::equal(a->s, a->s + kSlotCount, b->s);
+}
 
 class ModelContext : public QelContext {
  public:
@@ -50,6 +58,7 @@ class ModelContext : public QelContext {
   void start(QelNetwork* net) { initialize(net); }
   void retractAll() { qelRetractAll(); }
   void reset() { resetMemory(); }
+  void justify(QelPartial* p) { justification = p; }
 
   template <int I> unsigned char discT(QelInfo* r);
   template <int I> unsigned char joinT(QelPartial* p, QelInfo* r);
@@ -151,7 +160,7 @@ class Model {
   void* rightKey(int j, QelInfo* r);
   int prio(int r, QelPartial* p);
   void action(int r, QelPartial* p);
-  int afterAction();
+  int afterAction(QelPartial* p);
   void deleted(MFact* f);
   // Hooks, and join tests on pairs of equal keys, in the order they came;
   // kept only while `tracing` (the twin comparison reads and clears it after
@@ -230,6 +239,11 @@ class Model {
 
   MFact* newFact(int h);
   void refill();
+  void bury();
+  std::string checkGone();
+  const MFact* equalLogical(const MFact* f) const;
+  std::string assertLogical(int r, QelPartial* p, const Key& k);
+  void dropSupports();
   void enumerate(int r, Matches* out) const;
   void extend(int r, int j, const MFact** facts, Key& ids,
               std::vector<int>& sizes, Matches* out) const;
@@ -276,6 +290,12 @@ class Model {
   bool reordered_ = false;  // an instance changed priority in this operation
   int stopAt_ = 0, firedCount_ = 0;
   std::vector<std::pair<int, Key>> fired_;
+  std::string fireFailure_;  // the first mismatch found during a firing
+  // Truth maintenance: the matches supporting each supported logical fact
+  // (by id); unconditional ones are absent.
+  std::map<int, std::set<std::pair<int, Key>>> supports_;
+  std::vector<MFact*> graveyard_;  // deleted by the library in this operation
+  std::set<int> expectGone_;       // ... and what the oracle expects deleted
 
  public:
   Stats stats;
@@ -287,8 +307,11 @@ thread_local Model* tlsDeleting = nullptr;
 
 void ModelClassNode::deleteInstance(void* object) {
   MFact* f = static_cast<MFact*>(object);
-  if (tlsDeleting != nullptr) tlsDeleting->deleted(f);
-  delete f;
+  if (tlsDeleting != nullptr) {
+    tlsDeleting->deleted(f);
+  } else {
+    delete f;
+  }
 }
 
 void ModelContext::logText(const char* what) {
@@ -322,7 +345,7 @@ int ModelActionNode::execute(QelContext* context, QelPartial* partial) {
   // A local copy keeps GCC 12's vptr check from misreading `this` here.
   const QelActionFunction call = action;
   (context->*call)(partial);
-  return static_cast<ModelContext*>(context)->model->afterAction();
+  return static_cast<ModelContext*>(context)->model->afterAction(partial);
 }
 
 // Callback tables: one member function per node index.
@@ -419,6 +442,7 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan, bool keys) {
     ModelClassNode* node = new ModelClassNode(net.get(), c);
     node->name = const_cast<char*>(net->names.back().c_str());
     node->kind = plan.kind[c];
+    if (node->kind == 2) node->equality = sameSlots;
     net->classes.append(node);
   }
   for (int c = 0; c < classes; ++c) {
@@ -533,6 +557,7 @@ Model::~Model() {
   tlsDeleting = this;
   ctx_.reset();
   tlsDeleting = nullptr;
+  bury();
   for (auto& h : handles_) {
     if (h.f != nullptr) {
       byId_.erase(h.f->id);
@@ -554,13 +579,125 @@ MFact* Model::newFact(int h) {
   return f;
 }
 
+// The oracle decides on its own which facts leave; checkGone compares.
 void Model::deleted(MFact* f) {
-  Handle& h = handles_[f->handle];
-  if (h.f == f) {
-    h.f = nullptr;
-    h.inWM = false;
+  f->gone = true;
+  graveyard_.push_back(f);
+}
+
+void Model::bury() {
+  for (MFact* f : graveyard_) {
+    Handle& h = handles_[f->handle];
+    if (h.f == f) {
+      h.f = nullptr;
+      h.inWM = false;
+    }
+    byId_.erase(f->id);
+    delete f;
   }
-  byId_.erase(f->id);
+  graveyard_.clear();
+  expectGone_.clear();
+}
+
+std::string Model::checkGone() {
+  std::set<int> gone;
+  for (const MFact* f : graveyard_) {
+    if (!gone.insert(f->id).second) return "fact " + std::to_string(f->id) + " deleted twice";
+  }
+  for (int id : expectGone_) {
+    if (!gone.count(id)) return "fact " + std::to_string(id) + " not deleted";
+  }
+  for (int id : gone) {
+    if (!expectGone_.count(id)) return "fact " + std::to_string(id) + " deleted";
+  }
+  return "";
+}
+
+// The logical fact in memory that an assertion of `f` meets, if any.
+const MFact* Model::equalLogical(const MFact* f) const {
+  for (const Handle& h : handles_) {
+    if (h.inWM && h.f != f && h.f->cls == f->cls &&
+        std::equal(h.f->s, h.f->s + kSlotCount, f->s)) {
+      return h.f;
+    }
+  }
+  return nullptr;
+}
+
+// Supports end with their matches; a fact whose last support ends leaves,
+// which may end more matches.
+void Model::dropSupports() {
+  bool lost = !supports_.empty();
+  while (lost) {
+    lost = false;
+    std::vector<Matches> now(plan_.rules.size());
+    for (size_t r = 0; r < plan_.rules.size(); ++r) {
+      enumerate(static_cast<int>(r), &now[r]);
+    }
+    for (auto it = supports_.begin(); it != supports_.end();) {
+      for (auto k = it->second.begin(); k != it->second.end();) {
+        k = now[k->first].count(k->second) ? std::next(k) : it->second.erase(k);
+      }
+      if (!it->second.empty()) {
+        ++it;
+        continue;
+      }
+      MFact* f = byId_[it->first];
+      handles_[f->handle].inWM = false;
+      expectGone_.insert(f->id);
+      for (size_t d = 0; d < plan_.discs.size(); ++d) {
+        if (discPass(plan_.discs[d], f)) tokenEvent(static_cast<int>(d), 2);
+      }
+      it = supports_.erase(it);
+      lost = true;
+      ++stats.unsupported;
+    }
+  }
+}
+
+// Rule r's action: asserts, justified by its match, a logical fact whose
+// slots follow from the match, into the first free handle of the class.
+std::string Model::assertLogical(int r, QelPartial* p, const Key& k) {
+  const int cls = plan_.rules[r].asserts;
+  MFact* f = nullptr;
+  for (Handle& h : handles_) {
+    if (h.f != nullptr && !h.f->gone && !h.inWM && h.f->cls == cls) {
+      f = h.f;
+      break;
+    }
+  }
+  if (f == nullptr) return "";
+  const int n = ruleLength(r);
+  const MFact* facts[4];
+  factsOf(p, n, facts);
+  for (int i = 0; i < kSlotCount; ++i) {
+    int sum = r;
+    for (int pos = 0; pos < n; ++pos) {
+      if (facts[pos] != nullptr) sum += facts[pos]->s[(i + pos) % kSlotCount];
+    }
+    f->s[i] = sum % kValues;
+  }
+  const MFact* held = equalLogical(f);
+  std::vector<Matches> before = matches_;
+  ++changeCount_;
+  ctx_.justify(p);
+  void* back = ctx_.assertObject(cls, f);
+  ctx_.justify(nullptr);
+  if (held != nullptr) {
+    expectGone_.insert(f->id);
+    auto sup = supports_.find(held->id);
+    if (sup != supports_.end()) sup->second.insert({r, k});
+    return back == held ? "" : "a logical duplicate did not return the fact held";
+  }
+  handles_[f->handle].inWM = true;
+  supports_[f->id].insert({r, k});
+  ++stats.justified;
+  for (size_t d = 0; d < plan_.discs.size(); ++d) {
+    if (discPass(plan_.discs[d], f)) tokenEvent(static_cast<int>(d), 1);
+  }
+  std::vector<char> none;
+  settle(before, -1, 0, none, none);
+  return back == f ? "" : "a logical assertion returned another object";
 }
 
 void Model::refill() {
@@ -657,8 +794,32 @@ void Model::action(int r, QelPartial* p) {
   fired_.push_back({r, k});
 }
 
-int Model::afterAction() {
+// A firing: the instance has left the agenda, the action runs.
+int Model::afterAction(QelPartial* p) {
   ++firedCount_;
+  const std::pair<int, Key> key = fired_.back();
+  if (checking_ && fireFailure_.empty()) {
+    if (!agenda_.count(key)) {
+      fireFailure_ = "fired " + tupleText(key.first, key.second) +
+                     ", which the oracle has no instance for";
+    } else {
+      // It must have stood first: before everything the library still holds.
+      std::vector<std::pair<int, Key>> order(1, key);
+      for (QelInstance* i = ctx_.agenda->first; i != nullptr; i = i->next) {
+        action(i->action->ruleMem->ruleNode->index, i->partial);
+        if (agenda_.count(fired_.back())) order.push_back(fired_.back());
+        fired_.pop_back();
+      }
+      fireFailure_ = checkOrder(order);
+    }
+  }
+  alts_.erase(key);
+  agenda_.erase(key);
+  if (plan_.rules[key.first].asserts >= 0) {
+    std::string m = assertLogical(key.first, p, key.second);
+    if (fireFailure_.empty()) fireFailure_ = m;
+  }
+  countDown(key.first);
   return stopAt_ > 0 && firedCount_ == stopAt_ ? -5 : 0;
 }
 
@@ -861,6 +1022,7 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
                    const std::vector<char>& oldPass,
                    const std::vector<char>& newPass) {
   if (!checking_) return;
+  dropSupports();
   bool taintAll = reordered_;
   for (auto& e : agenda_) taintAll = taintAll || e.second.tainted;
   reordered_ = false;
@@ -969,6 +1131,16 @@ std::string Model::tupleText(int r, const Key& k) const {
 std::string Model::opUpdate(int h, int mode, const Operation& op) {
   Handle& hd = handles_[h];
   MFact* f = hd.f;
+  if (plan_.kind[f->cls] == 2) {
+    // A logical object is never modified: the change is only counted.
+    ++changeCount_;
+    if (op.kind == 'A') {
+      if (ctx_.assertObject(f->cls, f) != f) return "assertObject of a known object returned another";
+    } else {
+      ctx_.updateObject(f, mode == 1 ? 1 : 0);
+    }
+    return "";
+  }
   std::vector<char> oldPass(plan_.discs.size()), newPass(plan_.discs.size());
   for (size_t d = 0; d < plan_.discs.size(); ++d) {
     oldPass[d] = discPass(plan_.discs[d], f);
@@ -1015,7 +1187,16 @@ std::string Model::apply(const Operation& op) {
         break;
       }
       ++changeCount_;
+      const MFact* held =
+          plan_.kind[hd.f->cls] == 2 ? equalLogical(hd.f) : nullptr;
       void* back = ctx_.assertObject(hd.f->cls, hd.f);
+      if (held != nullptr) {
+        // An equal logical fact is held: it becomes unconditional.
+        if (back != held) failure = "a logical duplicate did not return the fact held";
+        expectGone_.insert(hd.f->id);
+        supports_.erase(held->id);
+        break;
+      }
       if (back != hd.f) failure = "assertObject returned another object";
       hd.inWM = true;
       for (size_t d = 0; d < plan_.discs.size(); ++d) {
@@ -1038,12 +1219,9 @@ std::string Model::apply(const Operation& op) {
       }
       ++changeCount_;
       hd.inWM = false;
-      bool deletes = op.flag && plan_.kind[f->cls] != 1;
+      supports_.erase(f->id);
+      if (op.flag && plan_.kind[f->cls] != 1) expectGone_.insert(f->id);
       ctx_.retractObject(f, op.flag ? 1 : 0);
-      if (deletes && hd.f != nullptr) {
-        failure = "retract with deletion did not delete the object";
-      }
-      if (!deletes && hd.f == nullptr) failure = "retract deleted the object";
       for (size_t d = 0; d < plan_.discs.size(); ++d) {
         if (pass[d]) tokenEvent(static_cast<int>(d), 2);
       }
@@ -1051,61 +1229,44 @@ std::string Model::apply(const Operation& op) {
       break;
     }
     case 'F': {
-      std::pair<int, Key> first;
       bool empty = ctx_.agenda->first == nullptr;
       fired_.clear();
       stopAt_ = 0;
       firedCount_ = 0;
       int result = ctx_.agenda->fireRule();
+      failure = fireFailure_;
       if (empty) {
         if (result != -1) failure = "fireRule on an empty agenda did not return -1";
         break;
       }
       if (fired_.size() != 1) {
         failure = "fireRule fired " + std::to_string(fired_.size());
-        break;
+      } else if (result != fired_[0].first) {
+        failure = "fireRule returned another rule index";
       }
-      if (result != fired_[0].first) failure = "fireRule returned another rule index";
-      if (!agenda_.count(fired_[0])) {
-        failure = "fired " + tupleText(fired_[0].first, fired_[0].second) +
-                  ", which the oracle has no instance for";
-      }
-      alts_.erase(fired_[0]);
-      agenda_.erase(fired_[0]);
-      countDown(fired_[0].first);
       break;
     }
     case 'G': {
-      std::vector<std::pair<int, Key>> order;
-      for (QelInstance* i = ctx_.agenda->first; i != nullptr; i = i->next) {
-        fired_.clear();
-        action(i->action->ruleMem->ruleNode->index, i->partial);
-        order.push_back(fired_[0]);
-      }
       fired_.clear();
       stopAt_ = op.flag;
       firedCount_ = 0;
       int result = ctx_.agenda->fireAllRules();
-      int size = static_cast<int>(order.size());
-      bool stops = op.flag > 0 && op.flag <= size;
-      int expectFired = stops ? op.flag : size;
-      int expectResult = stops ? -4 : size;
+      failure = fireFailure_;
+      bool stopped = op.flag > 0 && firedCount_ == op.flag;
+      int expectResult = stopped ? -4 : firedCount_;
       if (result != expectResult) {
         failure = "fireAllRules returned " + std::to_string(result) +
                   ", expected " + std::to_string(expectResult);
       }
-      if (static_cast<int>(fired_.size()) != expectFired) {
-        failure = "fireAllRules fired " + std::to_string(fired_.size()) +
-                  ", expected " + std::to_string(expectFired);
-      }
-      for (size_t i = 0; i < fired_.size() && i < order.size(); ++i) {
-        if (fired_[i] != order[i]) failure = "fireAllRules fired out of agenda order";
-      }
       // Discarded instances leave their packet's pending count as fired
       // ones do (the library's choice: otherwise the count never returns
       // to 0 and the packet never blocks again).
-      for (size_t i = 0; i < order.size(); ++i) {
-        if (agenda_.count(order[i])) countDown(order[i].first);
+      for (auto& e : agenda_) {
+        if (stopped) countDown(e.first.first);
+      }
+      if (!stopped && !agenda_.empty() && failure.empty()) {
+        failure = "fireAllRules left " +
+                  tupleText(agenda_.begin()->first.first, agenda_.begin()->first.second);
       }
       agenda_.clear();
       alts_.clear();
@@ -1122,12 +1283,11 @@ std::string Model::apply(const Operation& op) {
       }
       for (auto& h : handles_) {
         if (h.f != nullptr && h.inWM) {
-          if (plan_.kind[h.f->cls] != 1) {
-            failure = "a reset kept an internal object";
-          }
+          if (plan_.kind[h.f->cls] != 1) expectGone_.insert(h.f->id);
           h.inWM = false;
         }
       }
+      supports_.clear();
       agenda_.clear();
       alts_.clear();
       std::fill(pending_.begin(), pending_.end(), 0);
@@ -1164,11 +1324,14 @@ std::string Model::apply(const Operation& op) {
     default:
       break;
   }
+  fireFailure_.clear();
+  if (failure.empty() && checking_) failure = checkGone();
+  if (failure.empty() && checking_) failure = check();
+  bury();
   refill();
   tlsDeleting = nullptr;
   ++stats.ops;
-  if (!failure.empty() || !checking_) return failure;
-  return check();
+  return failure;
 }
 
 std::string Model::checkOrder(const std::vector<std::pair<int, Key>>& order) {

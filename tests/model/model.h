@@ -83,11 +83,12 @@ struct RulePlan {
   int staticPrio = 0;
   std::vector<std::pair<int, int>> prioTerms;  // (position, slot), summed
   int prioOffset = 0;
+  int asserts = -1;  // a logical class its action asserts an object of
 };
 
 struct NetPlan {
   std::vector<int> superOf;  // -1 for none; a superclass has a lower index
-  std::vector<int> kind;     // 0 internal, 1 external
+  std::vector<int> kind;     // 0 internal, 1 external, 2 logical
   int packets = 0;
   std::vector<DiscPlan> discs;
   std::vector<RulePlan> rules;
@@ -141,7 +142,10 @@ struct Stats {
   long fresh = 0;      // ... of which the library re-created
   long twinLines = 0;  // hook and equal-key test lines the twin runs shared
   long keyedTests = 0;  // ... of which join tests on pairs of equal keys
+  long justified = 0;   // logical facts asserted by actions
+  long unsupported = 0;  // ... that left when their last support ended
   void add(const Stats& o) {
+    justified += o.justified; unsupported += o.unsupported;
     ops += o.ops; matches += o.matches; instances += o.instances;
     refires += o.refires; reprioritised += o.reprioritised;
     ambiguous += o.ambiguous; fresh += o.fresh;

@@ -125,6 +125,9 @@ int runRandom(uint64_t start, int seeds, int opsPerSeed) {
   std::printf("model: keyed and unkeyed twins agreed on %ld hook and test "
               "lines, %ld of them join tests on pairs of equal keys\n",
               stats.twinLines, stats.keyedTests);
+  std::printf("model: %ld logical facts asserted by actions, %ld of them gone "
+              "with their last support\n",
+              stats.justified, stats.unsupported);
   std::printf("%d passed, %d failed\n", seeds - failures, failures);
   return failures == 0 ? 0 : 1;
 }
