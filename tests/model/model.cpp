@@ -137,6 +137,7 @@ struct OInst {
   int prio = 0;
   int rec = 0;
   bool tainted = false;  // may stand out of order (see checkOrder)
+  int by = -1;  // the fact whose assertion made it, if one did
 };
 
 class Model {
@@ -259,6 +260,14 @@ class Model {
   void countDown(int r);
   std::string check();
   std::string checkOrder(const std::vector<std::pair<int, Key>>& order);
+  std::string checkTie(const std::pair<int, Key>& a, const std::pair<int, Key>& b);
+  void enter(const MFact* f, int d) {
+    if (checking_) {
+      std::vector<long>& at = entered_[f->id];
+      at.resize(plan_.discs.size());
+      at[d] = seq_;
+    }
+  }
   std::string tupleText(int r, const Key& k) const;
   std::string opUpdate(int h, int mode, const Operation& op);
   void settle(const std::vector<Matches>& before, int changed, int mode,
@@ -296,6 +305,10 @@ class Model {
   std::map<int, std::set<std::pair<int, Key>>> supports_;
   std::vector<MFact*> graveyard_;  // deleted by the library in this operation
   std::set<int> expectGone_;       // ... and what the oracle expects deleted
+  // When each fact last entered each discrimination, by operation number.
+  std::map<int, std::vector<long>> entered_;
+  long seq_ = 0;
+  int asserting_ = -1;  // the fact being asserted, while settling
 
  public:
   Stats stats;
@@ -593,6 +606,7 @@ void Model::bury() {
       h.inWM = false;
     }
     byId_.erase(f->id);
+    entered_.erase(f->id);
     delete f;
   }
   graveyard_.clear();
@@ -692,11 +706,17 @@ std::string Model::assertLogical(int r, QelPartial* p, const Key& k) {
   handles_[f->handle].inWM = true;
   supports_[f->id].insert({r, k});
   ++stats.justified;
+  ++seq_;
   for (size_t d = 0; d < plan_.discs.size(); ++d) {
-    if (discPass(plan_.discs[d], f)) tokenEvent(static_cast<int>(d), 1);
+    if (discPass(plan_.discs[d], f)) {
+      tokenEvent(static_cast<int>(d), 1);
+      enter(f, static_cast<int>(d));
+    }
   }
   std::vector<char> none;
+  asserting_ = f->id;
   settle(before, -1, 0, none, none);
+  asserting_ = -1;
   return back == f ? "" : "a logical assertion returned another object";
 }
 
@@ -998,6 +1018,7 @@ void Model::addInst(int r, const Key& k, int prio) {
   OInst inst;
   inst.prio = prio;
   inst.rec = changeCount_;
+  inst.by = asserting_;
   agenda_[{r, k}] = inst;
   int p = plan_.rules[r].packet;
   if (p >= 0) ++pending_[p];
@@ -1151,6 +1172,7 @@ std::string Model::opUpdate(int h, int mode, const Operation& op) {
   }
   std::vector<Matches> before = matches_;
   ++changeCount_;
+  ++seq_;
   if (op.kind == 'A') {
     void* back = ctx_.assertObject(f->cls, f);
     if (back != f) return "assertObject of a known object returned another";
@@ -1159,7 +1181,10 @@ std::string Model::opUpdate(int h, int mode, const Operation& op) {
   }
   for (size_t d = 0; d < plan_.discs.size(); ++d) {
     if (oldPass[d] && newPass[d]) tokenEvent(static_cast<int>(d), 0);
-    if (!oldPass[d] && newPass[d]) tokenEvent(static_cast<int>(d), 1);
+    if (!oldPass[d] && newPass[d]) {
+      tokenEvent(static_cast<int>(d), 1);
+      enter(f, static_cast<int>(d));
+    }
     if (oldPass[d] && !newPass[d]) tokenEvent(static_cast<int>(d), 2);
   }
   settle(before, f->id, mode, oldPass, newPass);
@@ -1199,10 +1224,16 @@ std::string Model::apply(const Operation& op) {
       }
       if (back != hd.f) failure = "assertObject returned another object";
       hd.inWM = true;
+      ++seq_;
       for (size_t d = 0; d < plan_.discs.size(); ++d) {
-        if (discPass(plan_.discs[d], hd.f)) tokenEvent(static_cast<int>(d), 1);
+        if (discPass(plan_.discs[d], hd.f)) {
+          tokenEvent(static_cast<int>(d), 1);
+          enter(hd.f, static_cast<int>(d));
+        }
       }
+      asserting_ = hd.f->id;
       settle(before, -1, 0, none, none);
+      asserting_ = -1;
       break;
     }
     case 'R': {
@@ -1360,7 +1391,55 @@ std::string Model::checkOrder(const std::vector<std::pair<int, Key>>& order) {
     prevClean = &inst;
     prevCleanRule = k.first;
   }
+  for (size_t i = 0; i < order.size(); ++i) {
+    for (size_t j = i + 1; j < order.size(); ++j) {
+      std::string m = checkTie(order[i], order[j]);
+      if (!m.empty()) return m;
+    }
+  }
   return "";
+}
+
+// Two instances of one rule made by one assertion of f, a before b, whose
+// tuples differ only at position k, with f once at m. When f came before k
+// (the join at k walked its right memory, newest first, for f's partial) or
+// right after it at k = 0 (f's join walked the alpha memory), each match
+// went down before the next and the one inserted last stands first: the
+// fact at k that entered earlier stands first. Elsewhere, and when f also
+// passes a counted pattern that may re-count parents in memory order, the
+// order depends on how partials were made and is not predicted.
+std::string Model::checkTie(const std::pair<int, Key>& a,
+                            const std::pair<int, Key>& b) {
+  const OInst &x = agenda_[a], &y = agenda_[b];
+  if (a.first != b.first || x.tainted || y.tainted || x.by < 0 ||
+      x.by != y.by || x.rec != y.rec || x.prio != y.prio) {
+    return "";
+  }
+  const RulePlan& rule = plan_.rules[a.first];
+  int k = -1, m = -1;
+  for (size_t i = 0; i < a.second.size(); ++i) {
+    if (a.second[i] != b.second[i]) {
+      if (k >= 0) return "";
+      k = static_cast<int>(i);
+    }
+    if (a.second[i] == x.by || b.second[i] == x.by) {
+      if (m >= 0) return "";
+      m = static_cast<int>(i);
+    }
+  }
+  if (k < 0 || m < 0 || m == k || !(m < k || (k == 0 && m == 1)) ||
+      !addsObject(rule.pats[k].kind)) {
+    return "";
+  }
+  const MFact* f = byId_.at(x.by);
+  for (const PatternPlan& p : rule.pats) {
+    if (isCounted(p.kind) && discPass(plan_.discs[p.disc], f)) return "";
+  }
+  const int d = rule.pats[k].disc;
+  ++stats.ties;
+  if (entered_.at(a.second[k])[d] < entered_.at(b.second[k])[d]) return "";
+  return "agenda order: " + tupleText(a.first, a.second) + " before " +
+         tupleText(b.first, b.second) + " (position " + std::to_string(k) + ")";
 }
 
 std::string Model::check() {

@@ -144,8 +144,9 @@ struct Stats {
   long keyedTests = 0;  // ... of which join tests on pairs of equal keys
   long justified = 0;   // logical facts asserted by actions
   long unsupported = 0;  // ... that left when their last support ended
+  long ties = 0;  // pairs of instances whose order among ties was predicted
   void add(const Stats& o) {
-    justified += o.justified; unsupported += o.unsupported;
+    justified += o.justified; unsupported += o.unsupported; ties += o.ties;
     ops += o.ops; matches += o.matches; instances += o.instances;
     refires += o.refires; reprioritised += o.reprioritised;
     ambiguous += o.ambiguous; fresh += o.fresh;

@@ -128,6 +128,8 @@ int runRandom(uint64_t start, int seeds, int opsPerSeed) {
   std::printf("model: %ld logical facts asserted by actions, %ld of them gone "
               "with their last support\n",
               stats.justified, stats.unsupported);
+  std::printf("model: %ld checks of the order of two instances of one rule "
+              "with equal recency\n", stats.ties);
   std::printf("%d passed, %d failed\n", seeds - failures, failures);
   return failures == 0 ? 0 : 1;
 }

@@ -177,29 +177,6 @@ TEST(ContextLogical, UnconditionalReassertionCutsTheSupports) {
   EXPECT_EQ(s.l->deleted, 3);
 }
 
-TEST(ContextLogical, SupportedAssertionOfAnUnconditionalObjectAddsNoSupport) {
-  Tms s;
-  s.makes = {{1, 5}};
-  Fact* plain = new Fact{50, 5};
-  EXPECT_EQ(s.ctx.assertObject(1, plain), plain);
-  EXPECT_EQ(s.ctx.takeLog(),
-            (Lines{"assertLogical 50", "stateLogical 50", "addRule R1[50]"}));
-  Fact t1{1};
-  s.ctx.assertObject(0, &t1);
-  s.ctx.takeLog();
-  s.ctx.agenda->fireRule();
-  EXPECT_EQ(s.ctx.takeLog(), (Lines{"checkBeginCycle", "beginRule R0[1]",
-                                    "checkEndCycle R0[1]", "endRule"}));
-  ASSERT_EQ(s.returned.size(), 1u);
-  EXPECT_EQ(s.returned[0], plain);
-  EXPECT_EQ(s.l->deleted, 1);
-  EXPECT_TRUE(s.recordOf(plain)->supporters.isEmpty());
-
-  s.ctx.retractObject(&t1, 0);
-  EXPECT_EQ(s.ctx.takeLog(), (Lines{"retract 1"}));
-  EXPECT_NE(s.recordOf(plain), nullptr);
-}
-
 TEST(ContextLogical, UpdatesAndReassertsOfLogicalObjectsAreSilent) {
   Tms s;
   s.makes = {{1, 3}};
@@ -240,20 +217,6 @@ TEST(ContextLogical, ExplicitRetractionCutsItsSupportsFirst) {
   // The former support no longer refers to it.
   s.ctx.retractObject(&t1, 0);
   EXPECT_EQ(s.ctx.takeLog(), (Lines{"retract 1"}));
-}
-
-TEST(ContextLogical, RetractAllDeletesLogicalObjectsWhateverTheirSupport) {
-  Tms s;
-  s.makes = {{1, 3}, {1, 4}};
-  Fact t1{1};
-  s.ctx.assertObject(0, &t1);
-  s.ctx.agenda->fireRule();
-  s.ctx.assertObject(1, new Fact{60, 9});
-  s.ctx.takeLog();
-  s.ctx.retractAll();
-  EXPECT_EQ(s.ctx.takeLog(), (Lines{"beginRetractAll", "endRetractAll"}));
-  EXPECT_EQ(s.l->deleted, 3);
-  EXPECT_EQ(s.ctx.objectTable->count, 0);
 }
 
 TEST(ContextLogical, RetractClassRemovesSupportedAndUnconditionalObjects) {
