@@ -2,8 +2,9 @@
 //
 // QelHashTable maps a pointer key to a pointer value; QelOrderedSet is a set
 // of pointers that also remembers insertion order and is walked newest
-// first. Both are separate-chaining tables that grow and shrink between 17
-// and 9239 buckets. Keys are compared by identity. Neither checks for
+// first. Both are separate-chaining tables that grow when their load passes
+// 6 and shrink when it falls below 2, from 17 buckets up, so that lookups
+// stay short at any size. Keys are compared by identity. Neither checks for
 // duplicate keys on insertion: callers that need uniqueness test first.
 // Neither owns its keys or values.
 #ifndef QEL_TABLE_H
@@ -33,7 +34,9 @@ struct QelHashBucket {
 class QelHashTable final {
  public:
   static constexpr int kMinBuckets = 17;
-  static constexpr int kMaxBuckets = 9239;
+  // Arrays up to this size hash a key by a 16-bit fold of its address;
+  // larger ones by the whole address.
+  static constexpr int kMaxFoldedBuckets = 9239;
   static constexpr int kLongChain = 12;
   static constexpr int kMaxLoad = 6;
   static constexpr int kMinLoad = 2;
@@ -95,7 +98,9 @@ struct QelSetBucket {
 class QelOrderedSet {
  public:
   static constexpr int kMinBuckets = 17;
-  static constexpr int kMaxBuckets = 9239;
+  // Arrays up to this size hash a key by a 16-bit fold of its address;
+  // larger ones by the whole address.
+  static constexpr int kMaxFoldedBuckets = 9239;
   static constexpr int kLongChain = 12;
   static constexpr int kMaxLoad = 6;
   static constexpr int kMinLoad = 2;
@@ -168,7 +173,7 @@ class QelSetWalker {
 };
 
 // The bucket-count sequence shared by both containers: the smallest size
-// >= n, within [17, 9239], divisible by none of 3, 5, 7, 11 and 13.
+// >= n and >= 17, divisible by none of 2, 3, 5, 7, 11 and 13.
 int QelNextTableSize(int n);
 
 #endif  // QEL_TABLE_H

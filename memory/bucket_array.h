@@ -15,6 +15,18 @@ inline unsigned QelFoldPointer(const void* key) {
   return (k >> 16) ^ (k & 0xFFFFu);
 }
 
+// The bucket of `key` in an array of `bucketCount` buckets. Up to
+// kMaxFoldedBuckets it is the 16-bit fold of the address: the sizes and
+// orders every container has always had. The fold has too few values for
+// larger arrays, which take the address in 8-byte granules instead: keys
+// are pointers to blocks at least that aligned, and blocks made one after
+// another land in neighbouring buckets.
+inline unsigned QelBucketIndex(const void* key, int bucketCount) {
+  const unsigned n = static_cast<unsigned>(bucketCount);
+  if (bucketCount <= QelHashTable::kMaxFoldedBuckets) return QelFoldPointer(key) % n;
+  return static_cast<unsigned>((reinterpret_cast<uintptr_t>(key) >> 3) % n);
+}
+
 template <typename Bucket>
 Bucket* QelNewBucketArray(int n) {
   Bucket* buckets = QelAllocArray<Bucket>(n);
@@ -105,7 +117,6 @@ void QelRelinkChains(Bucket* old, int oldCount, Bucket* fresh, IndexOf indexOf) 
 
 // Growth after an insertion into a chain that now has `chainLength` nodes.
 inline int QelGrownSize(int bucketCount, int count, int chainLength) {
-  if (bucketCount >= QelHashTable::kMaxBuckets) return 0;
   // load = count / bucketCount, truncated; compared without dividing.
   const bool longChain =
       chainLength > QelHashTable::kLongChain && count >= 3 * bucketCount;

@@ -5,15 +5,11 @@
 
 int QelNextTableSize(int n) {
   if (n <= QelHashTable::kMinBuckets) return QelHashTable::kMinBuckets;
-  if (n >= QelHashTable::kMaxBuckets) return QelHashTable::kMaxBuckets;
   if (n % 2 == 0) ++n;
-  for (; n < QelHashTable::kMaxBuckets; n += 2) {
-    if (n % 3 != 0 && n % 5 != 0 && n % 7 != 0 && n % 11 != 0 &&
-        n % 13 != 0) {
-      return n;
-    }
+  while (n % 3 == 0 || n % 5 == 0 || n % 7 == 0 || n % 11 == 0 || n % 13 == 0) {
+    n += 2;
   }
-  return QelHashTable::kMaxBuckets;
+  return n;
 }
 
 // ---------------------------------------------------------------- table
@@ -45,7 +41,7 @@ void QelHashTable::countPresence() {
 }
 
 unsigned QelHashTable::hash(const void* key) const {
-  return QelFoldPointer(key) % static_cast<unsigned>(bucketCount);
+  return QelBucketIndex(key, bucketCount);
 }
 
 void* QelHashTable::find(const void* key) const {

@@ -51,7 +51,7 @@ void QelOrderedSet::resetBuckets() {
 }
 
 unsigned QelOrderedSet::bucketOf(const void* key) const {
-  return QelFoldPointer(key) % static_cast<unsigned>(bucketCount);
+  return QelBucketIndex(key, bucketCount);
 }
 
 QelSetNode* QelOrderedSet::findNode(const void* key) const {
