@@ -1,9 +1,12 @@
 #include <cstring>
 
 #include "join/join_counted.h"
-#include "join/join_gated.h"
+#include "join/join_inline.h"
 #include "join/join_mem.h"
 #include "join/join_obj_unique.h"
+#include "join/join_packet.h"
+#include "join/join_plain.h"
+#include "join/join_wait.h"
 #include "memory/alpha_mem.h"
 #include "memory/class_mem.h"
 #include "memory/disc_mem.h"

@@ -1,4 +1,4 @@
-#include "join/join_gated.h"
+#include "join/join_packet.h"
 #include "memory/alpha_mem.h"
 #include "qel_context.h"
 

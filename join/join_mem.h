@@ -1,4 +1,4 @@
-// The join memory base, plain joins and right memories.
+// The join memory base and right memories.
 //
 // A join memory combines the partials of its left input with the object
 // records of its right input (the `matches` of one discrimination memory)
@@ -130,27 +130,6 @@ inline bool QelJoinMem::test(QelInfo* record, QelPartial* parent) const {
 struct QelMatchPair {
   void* first;
   QelPartial* second;
-};
-
-class QelJoinMemPlain : public QelJoinMem {
- public:
-  explicit QelJoinMemPlain(QelContext* context);
-
-  void rightRetract(QelInfo* record) override;
-  void leftRetract(QelPartial* parent) override;
-  void rightActivate(QelInfo* record, int depth, int mode) override;
-  void leftActivate(QelPartial* parent, int depth, int mode) override;
-  void populate() override;
-  void clear() override;
-  void expireChildren(QelPartial* parent) override;
-  void dropChild(QelPartial* child) override;
-
- private:
-  void makeChild(QelPartial* parent, QelInfo* record, int depth);
-  void rematch(QelPartial* parent, QelInfo* record, QelPartial* child,
-               int depth, int mode);
-  void rematchLeft(QelPartial* parent, int depth, int mode);
-  void rematchRight(QelInfo* record, int mode);
 };
 
 // Fans one discrimination memory's matches out to the joins that use it as

@@ -1,178 +1,7 @@
-#include "join/join_gated.h"
-
-#include "memory/disc_mem.h"
-
-namespace {
-
-// Makes the one child of `parent` (a null record keeps tuple positions
-// aligned), emits it as new, links and records it.
-void makeSingleChild(QelJoinMem* mem, QelPointerMap& table, QelPartial* parent,
-                     int depth) {
-  QelPartial* child = parent->extend(nullptr, mem);
-  if (child == nullptr) return;
-  mem->emit(child, depth, 0);
-  mem->addPartial(child);
-  table.insert(parent, child);
-}
-
-// Passes an update of `parent` on to its child, if it has one.
-void passUpdate(QelJoinMem* mem, QelPointerMap& table, QelPartial* parent,
-                int depth, int mode) {
-  if (mode == 2 && mem->noUpdate(depth)) return;
-  QelPartial* child = static_cast<QelPartial*>(table.find(parent));
-  if (child != nullptr) mem->emit(child, depth + 1, mode);
-}
-
-void removeSingleChild(QelJoinMem* mem, QelPointerMap& table,
-                       QelPartial* parent) {
-  QelPartial* child = static_cast<QelPartial*>(table.find(parent));
-  if (child == nullptr) return;
-  mem->removePartial(child);
-  table.remove(parent);
-}
-
-void dropSingleChild(QelJoinMem* mem, QelPointerMap& table, QelPartial* child) {
-  QelPartial* parent = child->parent;
-  mem->removePartial(child);
-  table.remove(parent);
-}
-
-void expireSingleChild(QelJoinMem* mem, QelPointerMap& table,
-                       QelPartial* parent) {
-  QelPartial* child = static_cast<QelPartial*>(table.find(parent));
-  if (child == nullptr) return;
-  mem->expireSuccessors(child);
-  static_cast<QelRefCountedPartial*>(child)->markRemoved();
-}
-
-template <typename Visit>
-void forEachParent(QelLeftMem* leftMem, Visit visit) {
-  QelPartial* parent = leftMem->partials;
-  while (parent != nullptr) {
-    QelPartial* next = parent->nextInMemory;
-    visit(parent);
-    parent = next;
-  }
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------- packet
-
-QelJoinMemPacket::QelJoinMemPacket(QelContext* owner)
-    : QelJoinMem(owner), packetMem(nullptr), gate(2) {}
-
-bool QelJoinMemPacket::isOpen() const {
-  return packetMem != nullptr && packetMem->meets(node->packetState);
-}
-
-void QelJoinMemPacket::rightActivate(QelInfo*, int, int) {
-  if (isOpen()) {
-    if (gate == 1) return;
-    gate = 1;
-    forEachParent(leftMem, [this](QelPartial* parent) {
-      makeSingleChild(this, childTable, parent, 1);
-    });
-    return;
-  }
-  if (gate != 1) return;
-  gate = 0;
-  forEachParent(leftMem, [this](QelPartial* parent) {
-    QelPartial* child = static_cast<QelPartial*>(childTable.remove(parent));
-    if (child != nullptr) removePartial(child);
-  });
-}
-
-void QelJoinMemPacket::leftActivate(QelPartial* parent, int depth, int mode) {
-  if (gate == 2) gate = isOpen() ? 1 : 0;
-  if (gate == 0) return;
-  if (mode == 0) {
-    makeSingleChild(this, childTable, parent, depth + 1);
-  } else {
-    passUpdate(this, childTable, parent, depth, mode);
-  }
-}
-
-void QelJoinMemPacket::leftRetract(QelPartial* parent) {
-  removeSingleChild(this, childTable, parent);
-}
-
-void QelJoinMemPacket::dropChild(QelPartial* child) {
-  dropSingleChild(this, childTable, child);
-}
-
-void QelJoinMemPacket::expireChildren(QelPartial* parent) {
-  expireSingleChild(this, childTable, parent);
-}
-
-void QelJoinMemPacket::clear() {
-  childTable.clear();
-  clearPartials();
-}
-
-void QelJoinMemPacket::retractContents() {
-  childTable.clear();
-  QelJoinMem::retractContents();
-}
-
-// ---------------------------------------------------------------- inline
-
-void QelJoinMemInline::leftActivate(QelPartial* parent, int depth, int mode) {
-  if (mode == 0) {
-    if (joinNode()->testJoin(context, nullptr, parent)) {
-      makeSingleChild(this, childTable, parent, depth + 1);
-    }
-    return;
-  }
-  if (independent(depth)) {
-    passUpdate(this, childTable, parent, depth, mode);
-    return;
-  }
-  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
-  if (!joinNode()->testJoin(context, nullptr, parent)) {
-    if (child != nullptr) removeSingleChild(this, childTable, parent);
-    return;
-  }
-  if (child == nullptr) {
-    makeSingleChild(this, childTable, parent, depth + 1);
-    return;
-  }
-  if (mode == 2 && noUpdate(depth)) return;
-  emit(child, depth + 1, mode);
-}
-
-void QelJoinMemInline::leftRetract(QelPartial* parent) {
-  removeSingleChild(this, childTable, parent);
-}
-
-void QelJoinMemInline::dropChild(QelPartial* child) {
-  dropSingleChild(this, childTable, child);
-}
-
-void QelJoinMemInline::expireChildren(QelPartial* parent) {
-  expireSingleChild(this, childTable, parent);
-}
-
-void QelJoinMemInline::clear() {
-  childTable.clear();
-  clearPartials();
-}
-
-void QelJoinMemInline::populate() {
-  forEachParent(leftMem, [this](QelPartial* parent) {
-    leftActivate(parent, 0, 0);
-  });
-}
-
-void QelJoinMemInline::retractContents() {
-  childTable.clear();
-  QelJoinMem::retractContents();
-}
-
-// ---------------------------------------------------------------- wait
+#include "join/join_wait.h"
 
 QelJoinMemWait::QelJoinMemWait(QelContext* owner)
-    : QelJoinMem(owner),
+    : QelJoinMemSingle(owner),
       pendingHead(nullptr),
       pendingTail(nullptr),
       watchdogRuleMems(nullptr),
@@ -187,7 +16,7 @@ QelJoinMemWait::~QelJoinMemWait() {
 }
 
 void QelJoinMemWait::bindNode(QelJoinNode* join) {
-  QelJoinMem::bindNode(join);
+  QelJoinMemSingle::bindNode(join);
   delete[] watchdogRuleMems;
   watchdogRuleMemCount = join->watchdogRules.length();
   watchdogRuleMems = new QelRuleMem*[watchdogRuleMemCount + 1];
@@ -315,12 +144,11 @@ void QelJoinMemWait::leftActivate(QelPartial* parent, int depth, int mode) {
     }
     wait->markRemoved();
   }
-  childTable.insert(parent, wait);
-  addPartial(wait);
+  recordChild(wait);
 }
 
 void QelJoinMemWait::leftUpdate(QelPartial* parent, int depth, int mode) {
-  QelWaitPartial* wait = static_cast<QelWaitPartial*>(childTable.find(parent));
+  QelWaitPartial* wait = static_cast<QelWaitPartial*>(childOf(parent));
   if (wait == nullptr) return;
   if (independent(depth)) {
     if (mode == 2 && noUpdate(depth)) return;
@@ -363,7 +191,7 @@ void QelJoinMemWait::leftRetract(QelPartial* parent) {
   for (Firing* frame = firing_; frame != nullptr; frame = frame->outer) {
     if (frame->parent == parent) frame->parentGone = true;
   }
-  QelWaitPartial* wait = static_cast<QelWaitPartial*>(childTable.find(parent));
+  QelWaitPartial* wait = static_cast<QelWaitPartial*>(childOf(parent));
   if (wait == nullptr) return;
   dequeuePending(wait);
   removePartial(wait);
@@ -371,21 +199,17 @@ void QelJoinMemWait::leftRetract(QelPartial* parent) {
 }
 
 void QelJoinMemWait::clear() {
-  childTable.clear();
   pendingHead = nullptr;
   pendingTail = nullptr;
-  clearPartials();
+  QelJoinMemSingle::clear();
 }
 
 void QelJoinMemWait::retractContents() {
-  childTable.clear();
   pendingHead = nullptr;
   pendingTail = nullptr;
-  QelJoinMem::retractContents();
+  QelJoinMemSingle::retractContents();
 }
 
 void QelJoinMemWait::populate() {
-  forEachParent(leftMem, [this](QelPartial* parent) {
-    leftActivate(parent, 0, 0);
-  });
+  forEachParent([this](QelPartial* parent) { leftActivate(parent, 0, 0); });
 }
