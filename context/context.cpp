@@ -2,6 +2,7 @@
 
 #include "join/join_counted.h"
 #include "join/join_inline.h"
+#include "join/join_keys.h"
 #include "join/join_mem.h"
 #include "join/join_obj_unique.h"
 #include "join/join_packet.h"
@@ -10,6 +11,7 @@
 #include "memory/alpha_mem.h"
 #include "memory/class_mem.h"
 #include "memory/disc_mem.h"
+#include "memory/right_mem.h"
 #include "qel_class.h"
 #include "qel_context.h"
 
@@ -228,7 +230,10 @@ void QelContext::bindMemories() {
   i = 0;
   for (QelListCell* cell = network->alphas.head; cell; cell = cell->next) {
     QelAlphaMem* mem = alphaMems[i++];
-    if (mem != nullptr) mem->bindAlphaNode(static_cast<QelAlphaNode*>(cell->item));
+    if (mem == nullptr) continue;
+    QelAlphaNode* node = static_cast<QelAlphaNode*>(cell->item);
+    mem->bindAlphaNode(node);
+    QelBindSuccessors(mem, node->successors);
   }
   i = 0;
   for (QelListCell* cell = network->joins.head; cell; cell = cell->next) {
@@ -237,7 +242,11 @@ void QelContext::bindMemories() {
   }
   i = 0;
   for (QelListCell* cell = network->rights.head; cell; cell = cell->next) {
-    rightMems[i++]->bindNode(static_cast<QelRightNode*>(cell->item));
+    QelRightMem* mem = rightMems[i++];
+    QelRightNode* node = static_cast<QelRightNode*>(cell->item);
+    mem->bindNode(node);
+    QelBindSuccessors(mem, node->successors);
+    QelBindRightKeys(mem);
   }
   for (i = 0; i < classMemCount; ++i) classMems[i]->layOutRecords();
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "join/join_mem.h"
+#include "memory/right_mem.h"
 #include "qel_class.h"
 
 QelKeyEntry* QelKeyIndex::add(void* item, void* key) {
@@ -93,4 +95,82 @@ void QelMergeByAge(std::vector<QelKeyEntry*>& entries) {
               return a->seq > b->seq;
             });
   entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+}
+
+// ---------------------------------------------------------------- right input
+
+QelRightKeys::~QelRightKeys() {
+  for (QelRightKeyIndex* index : indexes_) delete index;
+}
+
+QelRightKeyIndex* QelRightKeys::indexFor(QelRecordKeyFunction key) {
+  for (QelRightKeyIndex* index : indexes_) {
+    if (index->key == key) return index;
+  }
+  QelRightKeyIndex* index = new QelRightKeyIndex{key, 0, {}};
+  indexes_.push_back(index);
+  return index;
+}
+
+std::size_t QelRightKeys::layOut(std::size_t offset) {
+  for (QelRightKeyIndex* index : indexes_) {
+    index->offset = offset;
+    offset += sizeof(QelKeyEntry);
+  }
+  return offset;
+}
+
+void QelRightKeys::entered(QelInfo* record) {
+  for (QelRightKeyIndex* index : indexes_) {
+    index->add(record, (context_->*index->key)(record));
+  }
+}
+
+void QelRightKeys::left(QelInfo* record) {
+  for (QelRightKeyIndex* index : indexes_) index->remove(record);
+}
+
+void QelRightKeys::rekey(QelInfo* record) {
+  for (QelRightKeyIndex* index : indexes_) {
+    QelKeyEntry* entry = index->find(record);
+    if (entry != nullptr) {
+      index->index.rekey(entry, (context_->*index->key)(record));
+    }
+  }
+}
+
+void QelBindRightKeys(QelRightMem* mem) {
+  QelRightKeys* keys = nullptr;
+  for (QelJoinInterface** successor = mem->successors; *successor != nullptr;
+       ++successor) {
+    QelJoinMem* join = static_cast<QelJoinMem*>(*successor);
+    if (join->keys == nullptr) continue;
+    if (keys == nullptr) keys = new QelRightKeys(mem->context);
+    join->keys->right = keys->indexFor(join->joinNode()->rightKey);
+  }
+  mem->setKeys(keys);
+}
+
+// ---------------------------------------------------------------- parents
+
+void QelJoinKeys::rekeyParentsOf(const QelInfo* record) {
+  for (QelPartial* parent = join->leftMem->partials; parent;
+       parent = parent->nextInMemory) {
+    bool holds = false;
+    for (const QelPartial* p = parent; p != nullptr && !holds; p = p->parent) {
+      holds = p->record == record;
+    }
+    if (!holds) continue;
+    if (!leftIndexed) {
+      // The old key is not known: the parent may have moved.
+      if (tracksStale && !stale.contains(parent)) stale.insert(parent);
+      continue;
+    }
+    QelKeyEntry* entry = left.find(parent);
+    if (entry == nullptr) continue;
+    void* key = join->leftKeyOf(parent);
+    if (key == entry->key) continue;
+    left.rekey(entry, key);
+    if (tracksStale && !stale.contains(parent)) stale.insert(parent);
+  }
 }

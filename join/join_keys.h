@@ -17,9 +17,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "memory/record_keys.h"
 #include "qel_context.h"
 #include "util/block_cache.h"
 #include "util/pointer_map.h"
+
+class QelJoinMem;
+class QelRightMem;
 
 struct QelKeyEntry {
   void* item;     // a QelInfo* (right side) or a QelPartial* (left side)
@@ -83,21 +87,20 @@ class QelKeyIndex {
 // same input with the same function share one: they would hold the same
 // entries in the same order.
 //
-// A record's entries live in its own allocation, right after the QelInfo:
-// one per key index its class's records can enter, at the index's `slot`
-// (see QelClassMem::layOutRecords). That spares a map from records to
+// A record's entries live in its own allocation, after the QelInfo: one
+// per key index its class's records can enter, `offset` bytes past the
+// QelInfo (see QelRecordKeys::layOut). That spares a map from records to
 // entries, and its probe, on every assert and retract. An entry whose
-// `item` is null is not listed.
+// `item` is null is not listed; the class memory zero-fills them.
 struct QelRightKeyIndex {
   QelRecordKeyFunction key;
-  int slot;
+  std::size_t offset;
   QelKeyIndex index;
 
-  static QelKeyEntry* entries(QelInfo* record) {
+  QelKeyEntry* entryOf(QelInfo* record) const {
     return reinterpret_cast<QelKeyEntry*>(reinterpret_cast<char*>(record) +
-                                          sizeof(QelInfo));
+                                          sizeof(QelInfo) + offset);
   }
-  QelKeyEntry* entryOf(QelInfo* record) const { return entries(record) + slot; }
   // The record's entry when it is listed, else null.
   QelKeyEntry* find(QelInfo* record) const {
     QelKeyEntry* entry = entryOf(record);
@@ -113,9 +116,37 @@ struct QelRightKeyIndex {
   void clear() { index.clear(); }
 };
 
-// The indexes of one keyed join memory.
-class QelJoinKeys {
+// The key indexes over one right input's records, one per right key
+// function its keyed successors use, in the order of their first user.
+class QelRightKeys final : public QelRecordKeys {
  public:
+  explicit QelRightKeys(QelContext* context) : context_(context) {}
+  ~QelRightKeys() override;
+  QelRightKeys(const QelRightKeys&) = delete;
+  QelRightKeys& operator=(const QelRightKeys&) = delete;
+
+  // The index of a key function, made when it has none yet.
+  QelRightKeyIndex* indexFor(QelRecordKeyFunction key);
+
+  std::size_t layOut(std::size_t offset) override;
+  void entered(QelInfo* record) override;
+  void left(QelInfo* record) override;
+  void rekey(QelInfo* record) override;
+
+ private:
+  QelContext* const context_;
+  std::vector<QelRightKeyIndex*> indexes_;  // owned
+};
+
+// Gives a bound right memory the key indexes its keyed successors use, and
+// each of them its index. Join memories are bound before right memories,
+// so their keys exist.
+void QelBindRightKeys(QelRightMem* mem);
+
+// The indexes of one keyed join memory.
+class QelJoinKeys final : public QelParentKeys {
+ public:
+  QelJoinMem* const join;
   QelKeyIndex left;         // parents by left key
   QelRightKeyIndex* right;  // right records by right key, owned by the
                             // right memory and set when it is bound
@@ -147,7 +178,9 @@ class QelJoinKeys {
   bool leftIndexed = false;
   int leftWalks = 0;  // walks over the parents since the memory was empty
 
-  QelJoinKeys() : right(nullptr) {}
+  explicit QelJoinKeys(QelJoinMem* owner) : join(owner), right(nullptr) {}
+  QelJoinKeys(const QelJoinKeys&) = delete;
+  QelJoinKeys& operator=(const QelJoinKeys&) = delete;
   // Empties the parents' index; walks go through the left memory again.
   // An index emptied by its parents' leaving keeps its maps' capacity.
   void dropLeftIndex() {
@@ -157,6 +190,9 @@ class QelJoinKeys {
   }
 
   bool inChain(const QelClassNode* cls) const;
+  // Parents whose tuple holds the record get their left key computed
+  // again; those that may have moved join `stale`.
+  void rekeyParentsOf(const QelInfo* record) override;
 };
 
 // Merges entries of several groups and extra entries into one list in

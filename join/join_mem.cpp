@@ -8,7 +8,7 @@
 #include "memory/disc_mem.h"
 
 QelJoinMem::QelJoinMem(QelContext* owner)
-    : QelLeftMem(owner),
+    : QelJoinInterface(owner),
       leftMem(nullptr),
       rightMem(nullptr),
       disableRuleMems(nullptr),
@@ -38,8 +38,21 @@ void collectChainClasses(QelLeftNode* node,
 
 }  // namespace
 
+void QelBindSuccessors(QelNodeMem* mem, const QelList& joinNodes) {
+  QelJoinInterface** joins = new QelJoinInterface*[joinNodes.length() + 1];
+  int count = 0;
+  for (QelListCell* cell = joinNodes.head; cell; cell = cell->next) {
+    QelJoinMem* join =
+        mem->context->joinMems[static_cast<QelJoinNode*>(cell->item)->index];
+    if (join != nullptr) joins[count++] = join;
+  }
+  joins[count] = nullptr;
+  mem->setSuccessors(joins, count);
+}
+
 void QelJoinMem::bindNode(QelJoinNode* join) {
   QelLeftMem::bindNode(join);
+  QelBindSuccessors(this, join->successors);
   delete[] disableRuleMems;
   QelLeftNode* left = join->left;
   if (left->level() != 0) {
@@ -59,41 +72,15 @@ void QelJoinMem::bindNode(QelJoinNode* join) {
   delete keys;
   keys = nullptr;
   if (join->isKeyed() && rightMem != nullptr) {
-    keys = new QelJoinKeys();
+    keys = new QelJoinKeys(this);
     keys->tracksStale = join->patternType != QelPatternPlain;
     collectChainClasses(join->left, keys->chainClasses);
     for (int c = 0; c < context->classMemCount; ++c) {
       QelClassMem* mem = context->classMems[c];
-      if (keys->inChain(mem->classNode)) mem->keyedJoinMems.append(this);
+      if (keys->inChain(mem->classNode)) mem->keyedParents.append(keys);
     }
   }
   groupByRecord(false);
-}
-
-void QelJoinMem::rekeyParentsOf(const QelInfo* record) {
-  for (QelPartial* parent = leftMem->partials; parent;
-       parent = parent->nextInMemory) {
-    bool holds = false;
-    for (const QelPartial* p = parent; p != nullptr && !holds; p = p->parent) {
-      holds = p->record == record;
-    }
-    if (!holds) continue;
-    if (!keys->leftIndexed) {
-      // The old key is not known: the parent may have moved.
-      if (keys->tracksStale && !keys->stale.contains(parent)) {
-        keys->stale.insert(parent);
-      }
-      continue;
-    }
-    QelKeyEntry* entry = keys->left.find(parent);
-    if (entry == nullptr) continue;
-    void* key = leftKeyOf(parent);
-    if (key == entry->key) continue;
-    keys->left.rekey(entry, key);
-    if (keys->tracksStale && !keys->stale.contains(parent)) {
-      keys->stale.insert(parent);
-    }
-  }
 }
 
 void QelJoinMem::dropChildrenOf(QelInfo* record) {
@@ -164,7 +151,7 @@ void QelJoinMem::emit(QelPartial* child, int depth, int mode) {
 }
 
 void QelJoinMem::expireSuccessors(QelPartial* partial) {
-  for (QelJoinMem** join = successors; *join != nullptr; ++join) {
+  for (QelJoinInterface** join = successors; *join != nullptr; ++join) {
     (*join)->expireChildren(partial);
   }
 }
@@ -187,69 +174,5 @@ void QelJoinMem::retractContents() {
     if (!partial->supported.isEmpty()) partial->dropSupports();
     delete partial;
     partial = next;
-  }
-}
-
-// ---------------------------------------------------------------- right
-
-QelRightMem::QelRightMem(QelContext* owner)
-    : QelNodeMem(owner), node(nullptr), discMem(nullptr) {}
-
-QelRightMem::~QelRightMem() { freeKeyIndexes(); }
-
-void QelRightMem::freeKeyIndexes() {
-  for (QelRightKeyIndex* index : keyIndexes) delete index;
-  keyIndexes.clear();
-}
-
-// Join memories are bound before right memories, so their keys exist.
-void QelRightMem::bindNode(QelRightNode* right) {
-  node = right;
-  discMem = context->discMems[right->discNode->index];
-  bindSuccessors(right->successors);
-  freeKeyIndexes();
-  for (QelJoinMem** join = successors; *join != nullptr; ++join) {
-    if ((*join)->keys == nullptr) continue;
-    const QelRecordKeyFunction key = (*join)->joinNode()->rightKey;
-    QelRightKeyIndex* shared = nullptr;
-    for (QelRightKeyIndex* index : keyIndexes) {
-      if (index->key == key) shared = index;
-    }
-    if (shared == nullptr) {
-      shared = new QelRightKeyIndex{key, 0, {}};
-      keyIndexes.push_back(shared);
-    }
-    (*join)->keys->right = shared;
-  }
-}
-
-void QelRightMem::recordEntered(QelInfo* record) {
-  for (QelRightKeyIndex* index : keyIndexes) {
-    index->add(record, (context->*index->key)(record));
-  }
-}
-
-void QelRightMem::recordLeft(QelInfo* record) {
-  for (QelRightKeyIndex* index : keyIndexes) index->remove(record);
-}
-
-void QelRightMem::rekeyRecord(QelInfo* record) {
-  for (QelRightKeyIndex* index : keyIndexes) {
-    QelKeyEntry* entry = index->find(record);
-    if (entry != nullptr) {
-      index->index.rekey(entry, (context->*index->key)(record));
-    }
-  }
-}
-
-void QelRightMem::retractSuccessors(QelInfo* record) {
-  for (QelJoinMem** join = successors; *join != nullptr; ++join) {
-    (*join)->rightRetract(record);
-  }
-}
-
-void QelRightMem::activateSuccessors(QelInfo* record, int mode) {
-  for (QelJoinMem** join = successors; *join != nullptr; ++join) {
-    (*join)->rightActivate(record, 0, mode);
   }
 }

@@ -1,4 +1,4 @@
-// The join memory base and right memories.
+// The join memory base.
 //
 // A join memory combines the partials of its left input with the object
 // records of its right input (the `matches` of one discrimination memory)
@@ -15,14 +15,15 @@
 
 #include <vector>
 
-#include "join/node_mem.h"
+#include "memory/join_interface.h"
+#include "memory/right_mem.h"
 
 class QelDiscMem;
 class QelJoinKeys;
 struct QelKeyEntry;
 struct QelRightKeyIndex;
 
-class QelJoinMem : public QelLeftMem {
+class QelJoinMem : public QelJoinInterface {
  public:
   QelLeftMem* leftMem;    // its partials are this join's parents
   QelRightMem* rightMem;  // null for joins without an object input
@@ -33,16 +34,8 @@ class QelJoinMem : public QelLeftMem {
   explicit QelJoinMem(QelContext* context);
   ~QelJoinMem() override;
 
-  virtual void bindNode(QelJoinNode* node);
-  virtual void retractContents();
-  virtual void rightRetract(QelInfo* record) = 0;
-  virtual void leftRetract(QelPartial* parent) = 0;
-  virtual void rightActivate(QelInfo* record, int depth, int mode) = 0;
-  virtual void leftActivate(QelPartial* parent, int depth, int mode) = 0;
-  virtual void populate() = 0;
-  virtual void clear() = 0;
-  virtual void expireChildren(QelPartial* parent) = 0;
-  virtual void dropChild(QelPartial* child) = 0;
+  void bindNode(QelJoinNode* node) override;
+  void retractContents() override;
 
   // propagate(), then the watchdogs of the rules ending here are disabled.
   void emit(QelPartial* child, int depth, int mode);
@@ -92,9 +85,6 @@ class QelJoinMem : public QelLeftMem {
   // indexes the parents at the second one, and tells whether the walk can
   // use the index.
   bool parentsIndexed();
-  // The object of `record` changed: parents whose tuple holds it get their
-  // left key computed again.
-  void rekeyParentsOf(const QelInfo* record);
   // Whether a right update of `record` can be matched by key. An object
   // that may also sit in parents' tuples can move parents between keys
   // before they are told, so its update walks every parent.
@@ -132,30 +122,9 @@ struct QelMatchPair {
   QelPartial* second;
 };
 
-// Fans one discrimination memory's matches out to the joins that use it as
-// their right input.
-class QelRightMem : public QelNodeMem {
- public:
-  QelRightNode* node;
-  QelDiscMem* discMem;
-  // The right input's records by each right key function its keyed
-  // successors use; owned, and shared by the joins of one function.
-  std::vector<QelRightKeyIndex*> keyIndexes;
-
-  explicit QelRightMem(QelContext* context);
-  ~QelRightMem() override;
-
-  void bindNode(QelRightNode* node);
-  // Records enter and leave the key indexes when they enter and leave the
-  // right input, and are re-keyed when their object is updated.
-  void retractSuccessors(QelInfo* record);
-  void activateSuccessors(QelInfo* record, int mode);
-  void recordEntered(QelInfo* record);
-  void recordLeft(QelInfo* record);
-  void rekeyRecord(QelInfo* record);
-
- private:
-  void freeKeyIndexes();
-};
+// Gives a memory that feeds joins (an alpha, join or right memory) the join
+// memories of a node's successor list, in list order. Join nodes whose
+// pattern type has no memory are left out.
+void QelBindSuccessors(QelNodeMem* mem, const QelList& joinNodes);
 
 #endif  // QEL_JOIN_JOIN_MEM_H

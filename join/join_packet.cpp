@@ -11,7 +11,8 @@ void QelJoinMemPacket::rightActivate(QelInfo*, int, int) {
   if (isOpen()) {
     if (gate == 1) return;
     gate = 1;
-    forEachParent([this](QelPartial* parent) { makeChild(parent, nullptr, 1); });
+    forEachParent(
+        [this](QelPartial* parent) { makeChild(parent, nullptr, 1); });
     return;
   }
   if (gate != 1) return;

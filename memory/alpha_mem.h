@@ -7,7 +7,7 @@
 #ifndef QEL_MEMORY_ALPHA_MEM_H
 #define QEL_MEMORY_ALPHA_MEM_H
 
-#include "join/node_mem.h"
+#include "memory/node_mem.h"
 #include "util/pointer_map.h"
 
 class QelAlphaMem : public QelLeftMem {
