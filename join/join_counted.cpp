@@ -5,25 +5,17 @@
 #include "join/join_keys.h"
 #include "memory/disc_mem.h"
 
-QelJoinMemCounted::QelJoinMemCounted(QelContext* owner) : QelJoinMem(owner) {}
-
-void QelJoinMemCounted::makeChild(QelPartial* parent, QelInfo* record) {
-  QelPartial* child = parent->extend(record, this);
-  if (child == nullptr) return;
-  emit(child, 1, 0);
-  childTable.insert(parent, child);
-  addPartial(child);
-}
+QelJoinMemCounted::QelJoinMemCounted(QelContext* owner)
+    : QelJoinMemSingle(owner) {}
 
 QelPartial* QelJoinMemCounted::follow(bool holds, QelPartial* parent,
                                       QelPartial* child) {
   if (child != nullptr) {
     if (holds) return child;
-    removePartial(child);
-    childTable.remove(parent);
+    dropChild(child);
     return nullptr;
   }
-  if (holds) makeChild(parent, nullptr);
+  if (holds) makeChild(parent, nullptr, 1);
   return nullptr;
 }
 
@@ -225,9 +217,7 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
     return;
   }
   if (independent(depth)) {
-    if (mode == 2 && noUpdate(depth)) return;
-    QelPartial* child = childOf(parent);
-    if (child != nullptr) emit(child, depth + 1, mode);
+    passUpdate(parent, depth, mode);
     return;
   }
   if (QelOrderedSet* set = parent->findChildSet(this)) set->clear();
@@ -243,25 +233,11 @@ void QelJoinMemCounted::leftRetract(QelPartial* parent) {
     unkeyParent(parent);
     keys->stale.remove(parent);
   }
-  QelPartial* child = childOf(parent);
-  if (child != nullptr) dropChild(child);
-}
-
-void QelJoinMemCounted::dropChild(QelPartial* child) {
-  childTable.remove(child->parent);
-  removePartial(child);
-}
-
-void QelJoinMemCounted::expireChildren(QelPartial* parent) {
-  QelPartial* child = childOf(parent);
-  if (child == nullptr) return;
-  expireSuccessors(child);
-  static_cast<QelRefCountedPartial*>(child)->markRemoved();
+  QelJoinMemSingle::leftRetract(parent);
 }
 
 void QelJoinMemCounted::clear() {
-  childTable.clear();
-  clearPartials();
+  QelJoinMemSingle::clear();
   if (keys != nullptr) {
     keys->dropLeftIndex();
     keys->right->clear();
@@ -270,17 +246,7 @@ void QelJoinMemCounted::clear() {
 }
 
 void QelJoinMemCounted::populate() {
-  QelPartial* parent = leftMem->partials;
-  while (parent != nullptr) {
-    QelPartial* next = parent->nextInMemory;
-    leftActivate(parent, 0, 0);
-    parent = next;
-  }
-}
-
-void QelJoinMemCounted::retractContents() {
-  childTable.clear();
-  QelJoinMem::retractContents();
+  forEachParent([this](QelPartial* parent) { leftActivate(parent, 0, 0); });
 }
 
 QelPartial* QelJoinMemExists::countChanged(int count, QelPartial* parent,
@@ -314,7 +280,7 @@ QelPartial* QelJoinMemCollect::countChanged(int, QelPartial* parent,
   }
   if (holds) {
     QelInfo* record = new QelInfo(set, nullptr);
-    makeChild(parent, record);
+    makeChild(parent, record, 1);
     if (childOf(parent) == nullptr) delete record;
   }
   return nullptr;
