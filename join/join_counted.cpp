@@ -32,9 +32,7 @@ int QelJoinMemCounted::recount(QelPartial* parent, void* key) {
     ++count;
   };
   if (keys != nullptr) {
-    for (QelKeyEntry* e = keys->right->newest(key); e; e = e->older) {
-      take(static_cast<QelInfo*>(e->item));
-    }
+    keys->forEachRecordOfKey(key, take);
     return count;
   }
   QelSetWalker walker(rightInput());
@@ -79,7 +77,7 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
   }
   const bool always = mode == 0 && independent(0);
   if (keys != nullptr && !always &&
-      (mode == 0 || keyedRightUpdate(record))) {
+      (mode == 0 || keys->keyedRightUpdate(record))) {
     rightActivateByKey(record, mode);
     return;
   }
@@ -91,88 +89,22 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
   }
 }
 
-// A new record can only match parents of its key; an updated one, parents
-// of its new key and those of its key before the update, whose sets may
-// hold it.
+// A new record can only match parents of its key, visited where they are,
+// as a plain join does; an updated one, parents of its new key and those
+// of its key before the update, whose sets may hold it.
 void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
   if (mode == 0) {
-    // One key's parents, visited where they are, as a plain join does.
-    void* key = rightKeyOf(record);
-    if (parentsIndexed()) {
-      QelKeyEntry* entry = keys->left.newest(key);
-      while (entry != nullptr) {
-        QelKeyEntry* older = entry->older;
-        rightActivateParent(record, static_cast<QelPartial*>(entry->item), 0,
-                            false);
-        entry = older;
-      }
-      return;
-    }
-    QelPartial* parent = leftMem->partials;
-    while (parent != nullptr) {
-      QelPartial* next = parent->nextInMemory;
-      if (leftKeyOf(parent) == key) {
-        rightActivateParent(record, parent, 0, false);
-      }
-      parent = next;
-    }
+    keys->forEachParentOfKey(keys->rightKeyOf(record),
+                             [&](QelPartial* parent) {
+                               rightActivateParent(record, parent, 0, false);
+                             });
     return;
   }
   std::vector<QelPartial*> parents;
-  const QelKeyEntry* entry = keys->right->find(record);
-  parentsOf(record, true, entry->key, entry->prevKey, true, parents);
+  keys->parentsToRecount(record, parents);
   for (QelPartial* parent : parents) {
     rightActivateParent(record, parent, mode, false);
   }
-}
-
-void QelJoinMemCounted::parentsOf(QelInfo* record, bool byKey, void* key,
-                                  void* prevKey, bool staleToo,
-                                  std::vector<QelPartial*>& parents) {
-  if (!parentsIndexed()) {
-    for (QelPartial* p = leftMem->partials; p != nullptr; p = p->nextInMemory) {
-      bool visit = staleToo && isStaleHolder(p, record);
-      if (!visit && byKey) {
-        void* k = leftKeyOf(p);
-        visit = k == key || k == prevKey;
-      }
-      if (visit) parents.push_back(p);
-    }
-    return;
-  }
-  std::vector<QelKeyEntry*> entries;
-  if (byKey) {
-    for (QelKeyEntry* e = keys->left.newest(key); e; e = e->older) {
-      entries.push_back(e);
-    }
-    if (prevKey != key) {
-      for (QelKeyEntry* e = keys->left.newest(prevKey); e; e = e->older) {
-        entries.push_back(e);
-      }
-    }
-  }
-  if (staleToo) {
-    QelSetWalker walker(keys->stale);
-    while (void* stale = walker.next()) {
-      QelPartial* parent = static_cast<QelPartial*>(stale);
-      if (isStaleHolder(parent, record)) {
-        entries.push_back(keys->left.find(parent));
-      }
-    }
-  }
-  QelMergeByAge(entries);
-  for (QelKeyEntry* e : entries) {
-    parents.push_back(static_cast<QelPartial*>(e->item));
-  }
-}
-
-// A stale parent whose set holds the record: its key no longer tells that
-// the record may be among its matches.
-bool QelJoinMemCounted::isStaleHolder(QelPartial* parent,
-                                      const QelInfo* record) const {
-  if (!keys->stale.contains(parent)) return false;
-  const QelOrderedSet* set = parent->findChildSet(this);
-  return set != nullptr && set->contains(record);
 }
 
 // Every parent is recounted, also those whose set did not hold the record.
@@ -182,14 +114,7 @@ bool QelJoinMemCounted::isStaleHolder(QelPartial* parent,
 void QelJoinMemCounted::rightRetract(QelInfo* record) {
   if (keys != nullptr) {
     std::vector<QelPartial*> parents;
-    // An update that makes the record leave has already rekeyed it; the
-    // sets that hold it are those of its key before the update.
-    const QelKeyEntry* entry = keys->right->find(record);
-    if (entry != nullptr) {
-      parentsOf(record, true, entry->key, entry->prevKey, true, parents);
-    } else {
-      parentsOf(record, false, nullptr, nullptr, true, parents);
-    }
+    keys->parentsToRecount(record, parents);
     for (QelPartial* parent : parents) forget(record, parent);
     return;
   }
@@ -210,7 +135,7 @@ void QelJoinMemCounted::forget(QelInfo* record, QelPartial* parent) {
 }
 
 void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
-  void* const key = keys != nullptr ? keyParent(parent, mode) : nullptr;
+  void* const key = keys != nullptr ? keys->keyParent(parent, mode) : nullptr;
   if (mode == 0) {
     // A new parent has no child yet.
     countChanged(recount(parent, key), parent, nullptr);
@@ -221,7 +146,7 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
     return;
   }
   if (QelOrderedSet* set = parent->findChildSet(this)) set->clear();
-  if (keys != nullptr) keys->stale.remove(parent);
+  if (keys != nullptr) keys->parentRecounted(parent);
   QelPartial* child = countChanged(recount(parent, key), parent, childOf(parent));
   if (child == nullptr) return;
   if (mode == 2 && noUpdate(depth)) return;
@@ -229,20 +154,13 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
 }
 
 void QelJoinMemCounted::leftRetract(QelPartial* parent) {
-  if (keys != nullptr) {
-    unkeyParent(parent);
-    keys->stale.remove(parent);
-  }
+  if (keys != nullptr) keys->unkeyParent(parent);
   QelJoinMemSingle::leftRetract(parent);
 }
 
 void QelJoinMemCounted::clear() {
   QelJoinMemSingle::clear();
-  if (keys != nullptr) {
-    keys->dropLeftIndex();
-    keys->right->clear();
-    keys->stale.clear();
-  }
+  if (keys != nullptr) keys->clear();
 }
 
 void QelJoinMemCounted::populate() {

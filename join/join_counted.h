@@ -43,12 +43,6 @@ class QelJoinMemCounted : public QelJoinMemSingle {
   void rightActivateParent(QelInfo* record, QelPartial* parent, int mode,
                            bool always);
   void rightActivateByKey(QelInfo* record, int mode);
-  // The parents a right operation on `record` visits, in full-walk order:
-  // those of `key` and of `prevKey` (when `byKey`), and, with `staleToo`,
-  // the stale parents whose set holds the record.
-  void parentsOf(QelInfo* record, bool byKey, void* key, void* prevKey,
-                 bool staleToo, std::vector<QelPartial*>& parents);
-  bool isStaleHolder(QelPartial* parent, const QelInfo* record) const;
 };
 
 class QelJoinMemExists : public QelJoinMemCounted {

@@ -1,10 +1,7 @@
 #include "join/join_mem.h"
 
-#include <vector>
-
 #include "join/join_keys.h"
 #include "memory/alpha_mem.h"
-#include "memory/class_mem.h"
 #include "memory/disc_mem.h"
 
 QelJoinMem::QelJoinMem(QelContext* owner)
@@ -19,24 +16,6 @@ QelJoinMem::~QelJoinMem() {
   delete[] disableRuleMems;
   delete keys;
 }
-
-namespace {
-
-// The classes of the patterns on a join's left chain.
-void collectChainClasses(QelLeftNode* node,
-                         std::vector<const QelClassNode*>& classes) {
-  while (node->level() > 0) {
-    QelJoinNode* join = static_cast<QelJoinNode*>(node);
-    if (join->right != nullptr && join->right->discNode != nullptr) {
-      classes.push_back(join->right->discNode->classNode);
-    }
-    node = join->left;
-  }
-  QelAlphaNode* alpha = static_cast<QelAlphaNode*>(node);
-  if (alpha->discNode != nullptr) classes.push_back(alpha->discNode->classNode);
-}
-
-}  // namespace
 
 void QelBindSuccessors(QelNodeMem* mem, const QelList& joinNodes) {
   QelJoinInterface** joins = new QelJoinInterface*[joinNodes.length() + 1];
@@ -70,16 +49,7 @@ void QelJoinMem::bindNode(QelJoinNode* join) {
   }
   disableRuleMems[i] = nullptr;
   delete keys;
-  keys = nullptr;
-  if (join->isKeyed() && rightMem != nullptr) {
-    keys = new QelJoinKeys(this);
-    keys->tracksStale = join->patternType != QelPatternPlain;
-    collectChainClasses(join->left, keys->chainClasses);
-    for (int c = 0; c < context->classMemCount; ++c) {
-      QelClassMem* mem = context->classMems[c];
-      if (keys->inChain(mem->classNode)) mem->keyedParents.append(keys);
-    }
-  }
+  keys = QelJoinKeys::forJoin(this);
   groupByRecord(false);
 }
 
@@ -97,46 +67,6 @@ void QelJoinMem::dropChildrenOf(QelInfo* record) {
     ++walked;
   }
   if (walked > kLongRetractWalk) groupByRecord(true);
-}
-
-void* QelJoinMem::keyParent(QelPartial* parent, int mode) {
-  void* key = leftKeyOf(parent);
-  if (!keys->leftIndexed) return key;
-  QelKeyEntry* entry = mode == 0 ? nullptr : keys->left.find(parent);
-  if (entry == nullptr) {
-    keys->left.add(parent, key);
-  } else {
-    keys->left.rekey(entry, key);
-  }
-  return key;
-}
-
-void QelJoinMem::unkeyParent(QelPartial* parent) {
-  if (keys->leftIndexed) keys->left.remove(parent);
-  if (leftMem->partials == nullptr) keys->dropLeftIndex();
-}
-
-void* QelJoinMem::parentKey(QelPartial* parent) const {
-  return keys->leftIndexed ? keys->left.find(parent)->key : leftKeyOf(parent);
-}
-
-// Oldest first, so that sequence numbers follow the memory's order.
-bool QelJoinMem::parentsIndexed() {
-  if (keys->leftIndexed) return true;
-  // A walk over no parent costs nothing and does not count.
-  if (leftMem->partials == nullptr) return false;
-  if (++keys->leftWalks <= QelJoinKeys::kUnindexedWalks) return false;
-  for (QelPartial* p = leftMem->oldestPartial(); p != nullptr;
-       p = p->prevInMemory) {
-    keys->left.add(p, leftKeyOf(p));
-  }
-  keys->leftIndexed = true;
-  return true;
-}
-
-bool QelJoinMem::keyedRightUpdate(const QelInfo* record) const {
-  return record->classMem == nullptr ||
-         !keys->inChain(record->classMem->classNode);
 }
 
 QelOrderedSet& QelJoinMem::rightInput() const {

@@ -20,8 +20,6 @@
 
 class QelDiscMem;
 class QelJoinKeys;
-struct QelKeyEntry;
-struct QelRightKeyIndex;
 
 class QelJoinMem : public QelJoinInterface {
  public:
@@ -29,7 +27,9 @@ class QelJoinMem : public QelJoinInterface {
   QelRightMem* rightMem;  // null for joins without an object input
   QelRuleMem** disableRuleMems;  // null-terminated; owned array
   int disableRuleMemCount;
-  QelJoinKeys* keys;  // key indexes of a keyed join; null otherwise
+  // The key indexes of a keyed join, through which it makes every walk by
+  // key; owned; null for a join that is not keyed.
+  QelJoinKeys* keys;
 
   explicit QelJoinMem(QelContext* context);
   ~QelJoinMem() override;
@@ -65,30 +65,6 @@ class QelJoinMem : public QelJoinInterface {
   static constexpr int kLongRetractWalk = 32;
   // Tells every successor to expire what it derived from `partial`.
   void expireSuccessors(QelPartial* partial);
-
-  // Keyed joins: the keys of a parent and of a right record.
-  void* leftKeyOf(QelPartial* parent) const {
-    return (context->*joinNode()->leftKey)(parent);
-  }
-  void* rightKeyOf(QelInfo* record) const {
-    return (context->*joinNode()->rightKey)(record);
-  }
-  // A parent enters (mode 0) or is told of a change (mode 1, 2): its left
-  // key is (re)computed before anything walks by key, and returned.
-  void* keyParent(QelPartial* parent, int mode);
-  // A parent left: it leaves the index, and the index is dropped once the
-  // left memory is empty.
-  void unkeyParent(QelPartial* parent);
-  // The left key of a parent: its entry's, or computed when not indexed.
-  void* parentKey(QelPartial* parent) const;
-  // Called before each walk over the parents by key: counts the walk,
-  // indexes the parents at the second one, and tells whether the walk can
-  // use the index.
-  bool parentsIndexed();
-  // Whether a right update of `record` can be matched by key. An object
-  // that may also sit in parents' tuples can move parents between keys
-  // before they are told, so its update walks every parent.
-  bool keyedRightUpdate(const QelInfo* record) const;
 };
 
 // A join node's test, read once for a walk that runs it on many pairs (a

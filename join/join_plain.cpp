@@ -32,17 +32,13 @@ void QelJoinMemPlain::rematch(QelPartial* parent, QelInfo* record,
 }
 
 void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
-  void* const key = keys != nullptr ? keyParent(parent, mode) : nullptr;
+  void* const key = keys != nullptr ? keys->keyParent(parent, mode) : nullptr;
   if (mode == 0) {
     const QelPairTest passes(*this);
     if (keys != nullptr) {
-      QelKeyEntry* entry = keys->right->newest(key);
-      while (entry != nullptr) {
-        QelKeyEntry* older = entry->older;
-        QelInfo* record = static_cast<QelInfo*>(entry->item);
+      keys->forEachRecordOfKey(key, [&](QelInfo* record) {
         if (passes(record, parent)) makeChild(parent, record, depth);
-        entry = older;
-      }
+      });
       return;
     }
     QelSetWalker walker(rightInput());
@@ -65,43 +61,27 @@ void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
 }
 
 // The records a left re-match visits: every record of the right input, or,
-// keyed, those of the parent's key and those of its existing children
-// (which may sit under other keys), in full-walk order.
+// keyed, those of the parent's key and those of its existing children, in
+// full-walk order. Every mark is read and cleared before anything is
+// propagated.
 void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
   QelOrderedSet* children = parent->childSet(this);
-  std::vector<QelKeyEntry*> keyed;
-  if (keys != nullptr) {
-    for (QelKeyEntry* e = keys->right->newest(parentKey(parent)); e;
-         e = e->older) {
-      keyed.push_back(e);
-    }
-  }
-  QelSetWalker childWalker(*children);
-  while (void* key = childWalker.next()) {
-    QelPartial* child = static_cast<QelPartial*>(key);
-    child->record->mark = child;
-    if (keys == nullptr) continue;
-    QelKeyEntry* entry = keys->right->find(child->record);
-    if (entry != nullptr) keyed.push_back(entry);
-  }
-  // Every mark is read and cleared before anything is propagated.
   std::vector<QelMatchPair> pairs;
+  auto pairWith = [&pairs](QelInfo* record) {
+    pairs.push_back(QelMatchPair{record, record->mark});
+    record->mark = nullptr;
+  };
   if (keys != nullptr) {
-    QelMergeByAge(keyed);
-    pairs.reserve(keyed.size());
-    for (QelKeyEntry* entry : keyed) {
-      QelInfo* record = static_cast<QelInfo*>(entry->item);
-      pairs.push_back(QelMatchPair{record, record->mark});
-      record->mark = nullptr;
-    }
+    keys->forEachRecordToRematch(parent, *children, pairWith);
   } else {
+    QelSetWalker childWalker(*children);
+    while (void* item = childWalker.next()) {
+      QelPartial* child = static_cast<QelPartial*>(item);
+      child->record->mark = child;
+    }
     pairs.reserve(rightInput().count);
     QelSetWalker walker(rightInput());
-    while (void* key = walker.next()) {
-      QelInfo* record = static_cast<QelInfo*>(key);
-      pairs.push_back(QelMatchPair{record, record->mark});
-      record->mark = nullptr;
-    }
+    while (void* record = walker.next()) pairWith(static_cast<QelInfo*>(record));
   }
   for (const QelMatchPair& pair : pairs) {
     rematch(parent, static_cast<QelInfo*>(pair.first), pair.second, depth,
@@ -114,25 +94,12 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
     const bool always = independent(0);
     const QelPairTest passes(*this);
     if (keys != nullptr && !always) {
-      void* key = rightKeyOf(record);
-      if (parentsIndexed()) {
-        QelKeyEntry* entry = keys->left.newest(key);
-        while (entry != nullptr) {
-          QelKeyEntry* older = entry->older;
-          QelPartial* parent = static_cast<QelPartial*>(entry->item);
-          if (passes(record, parent)) makeChild(parent, record, depth);
-          entry = older;
-        }
-        return;
-      }
-      QelPartial* parent = leftMem->partials;
-      while (parent != nullptr) {
-        QelPartial* next = parent->nextInMemory;
-        if (leftKeyOf(parent) == key && passes(record, parent)) {
-          makeChild(parent, record, depth);
-        }
-        parent = next;
-      }
+      keys->forEachParentOfKey(keys->rightKeyOf(record),
+                               [&](QelPartial* parent) {
+                                 if (passes(record, parent)) {
+                                   makeChild(parent, record, depth);
+                                 }
+                               });
       return;
     }
     QelPartial* parent = leftMem->partials;
@@ -159,37 +126,20 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
 // The parents a right re-match visits: every parent, or, keyed, those of
 // the record's key and those of its existing children, in full-walk order.
 void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
-  const bool byKey = keys != nullptr && keyedRightUpdate(record);
-  const bool indexed = byKey && parentsIndexed();
-  void* const key = byKey ? keys->right->find(record)->key : nullptr;
-  std::vector<QelKeyEntry*> keyed;
-  if (indexed) {
-    for (QelKeyEntry* e = keys->left.newest(key); e; e = e->older) {
-      keyed.push_back(e);
-    }
-  }
-  for (QelPartial* child = partials; child; child = child->nextInMemory) {
-    if (child->record != record) continue;
-    child->parent->mark = child;
-    if (!indexed) continue;
-    QelKeyEntry* entry = keys->left.find(child->parent);
-    if (entry != nullptr) keyed.push_back(entry);
-  }
   std::vector<QelMatchPair> pairs;
-  if (indexed) {
-    QelMergeByAge(keyed);
-    for (QelKeyEntry* entry : keyed) {
-      QelPartial* parent = static_cast<QelPartial*>(entry->item);
-      pairs.push_back(QelMatchPair{parent, parent->mark});
-      parent->mark = nullptr;
-    }
+  auto pairWith = [&pairs](QelPartial* parent) {
+    pairs.push_back(QelMatchPair{parent, parent->mark});
+    parent->mark = nullptr;
+  };
+  if (keys != nullptr) {
+    keys->forEachParentToRematch(record, pairWith);
   } else {
+    for (QelPartial* child = partials; child; child = child->nextInMemory) {
+      if (child->record == record) child->parent->mark = child;
+    }
     for (QelPartial* parent = leftMem->partials; parent;
          parent = parent->nextInMemory) {
-      if (!byKey || parent->mark != nullptr || leftKeyOf(parent) == key) {
-        pairs.push_back(QelMatchPair{parent, parent->mark});
-      }
-      parent->mark = nullptr;
+      pairWith(parent);
     }
   }
   for (const QelMatchPair& pair : pairs) {
@@ -200,7 +150,7 @@ void QelJoinMemPlain::rematchRight(QelInfo* record, int mode) {
 void QelJoinMemPlain::rightRetract(QelInfo* record) { dropChildrenOf(record); }
 
 void QelJoinMemPlain::leftRetract(QelPartial* parent) {
-  if (keys != nullptr) unkeyParent(parent);
+  if (keys != nullptr) keys->unkeyParent(parent);
   QelOrderedSet* children = parent->findChildSet(this);
   if (children == nullptr) return;
   QelSetWalker walker(*children);
@@ -228,10 +178,7 @@ void QelJoinMemPlain::expireChildren(QelPartial* parent) {
 
 void QelJoinMemPlain::clear() {
   clearPartials();
-  if (keys != nullptr) {
-    keys->dropLeftIndex();
-    keys->right->clear();
-  }
+  if (keys != nullptr) keys->clear();
 }
 
 void QelJoinMemPlain::populate() {
