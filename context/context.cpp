@@ -175,7 +175,7 @@ void QelContext::buildTables() {
   k = 0;
   for (QelListCell* cell = network->classes.head; cell; cell = cell->next) {
     const QelClassNode* node = static_cast<QelClassNode*>(cell->item);
-    classMems[k++] = node->kind == 2 ? new QelLogicalMem(this)
+    classMems[k++] = node->kind == QelClassLogical ? new QelLogicalMem(this)
                                      : new QelClassMem(this);
   }
 

@@ -43,7 +43,7 @@ int QelJoinMemCounted::recount(QelPartial* parent, void* key) {
 // One parent's part of a right activation.
 void QelJoinMemCounted::rightActivateParent(QelInfo* record, QelPartial* parent,
                                             int mode, bool always) {
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     if (always || test(record, parent)) {
       QelOrderedSet* set = matchSet(parent);
       if (!set->contains(record)) set->insert(record);
@@ -65,8 +65,8 @@ void QelJoinMemCounted::rightActivateParent(QelInfo* record, QelPartial* parent,
 }
 
 void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
-  if (mode != 0 && independent(0)) {
-    if (mode == 2 && noUpdate(0)) return;
+  if (mode != QelModeNew && independent(0)) {
+    if (mode == QelModeUpdate && noUpdate(0)) return;
     QelPartial* child = partials;
     while (child != nullptr) {
       QelPartial* next = child->nextInMemory;
@@ -75,9 +75,9 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
     }
     return;
   }
-  const bool always = mode == 0 && independent(0);
+  const bool always = mode == QelModeNew && independent(0);
   if (keys != nullptr && !always &&
-      (mode == 0 || keys->keyedRightUpdate(record))) {
+      (mode == QelModeNew || keys->keyedRightUpdate(record))) {
     rightActivateByKey(record, mode);
     return;
   }
@@ -93,7 +93,7 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
 // as a plain join does; an updated one, parents of its new key and those
 // of its key before the update, whose sets may hold it.
 void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     keys->forEachParentOfKey(keys->rightKeyOf(record),
                              [&](QelPartial* parent) {
                                rightActivateParent(record, parent, 0, false);
@@ -136,7 +136,7 @@ void QelJoinMemCounted::forget(QelInfo* record, QelPartial* parent) {
 
 void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
   void* const key = keys != nullptr ? keys->keyParent(parent, mode) : nullptr;
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     // A new parent has no child yet.
     countChanged(recount(parent, key), parent, nullptr);
     return;
@@ -149,8 +149,8 @@ void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
   if (keys != nullptr) keys->parentRecounted(parent);
   QelPartial* child = countChanged(recount(parent, key), parent, childOf(parent));
   if (child == nullptr) return;
-  if (mode == 2 && noUpdate(depth)) return;
-  emit(child, depth + 1, 2);
+  if (mode == QelModeUpdate && noUpdate(depth)) return;
+  emit(child, depth + 1, QelModeUpdate);
 }
 
 void QelJoinMemCounted::leftRetract(QelPartial* parent) {
@@ -161,10 +161,6 @@ void QelJoinMemCounted::leftRetract(QelPartial* parent) {
 void QelJoinMemCounted::clear() {
   QelJoinMemSingle::clear();
   if (keys != nullptr) keys->clear();
-}
-
-void QelJoinMemCounted::populate() {
-  forEachParent([this](QelPartial* parent) { leftActivate(parent, 0, 0); });
 }
 
 QelPartial* QelJoinMemExists::countChanged(int count, QelPartial* parent,

@@ -21,7 +21,6 @@ class QelJoinMemCounted : public QelJoinMemSingle {
   void leftRetract(QelPartial* parent) override;
   void rightActivate(QelInfo* record, int depth, int mode) override;
   void leftActivate(QelPartial* parent, int depth, int mode) override;
-  void populate() override;
   void clear() override;
   // Applies the condition to the parent's match set after a change or a
   // recount; `child` is the parent's child, or null when it has none.

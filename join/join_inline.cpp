@@ -1,7 +1,7 @@
 #include "join/join_inline.h"
 
 void QelJoinMemInline::leftActivate(QelPartial* parent, int depth, int mode) {
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     if (passes(parent)) makeChild(parent, nullptr, depth + 1);
     return;
   }
@@ -18,10 +18,6 @@ void QelJoinMemInline::leftActivate(QelPartial* parent, int depth, int mode) {
     makeChild(parent, nullptr, depth + 1);
     return;
   }
-  if (mode == 2 && noUpdate(depth)) return;
+  if (mode == QelModeUpdate && noUpdate(depth)) return;
   emit(child, depth + 1, mode);
-}
-
-void QelJoinMemInline::populate() {
-  forEachParent([this](QelPartial* parent) { leftActivate(parent, 0, 0); });
 }

@@ -12,7 +12,6 @@ class QelJoinMemInline : public QelJoinMemSingle {
   void rightRetract(QelInfo*) override {}
   void rightActivate(QelInfo*, int, int) override {}
   void leftActivate(QelPartial* parent, int depth, int mode) override;
-  void populate() override;
 
  private:
   bool passes(QelPartial* parent) const {

@@ -188,7 +188,7 @@ bool QelJoinKeys::inChain(const QelClassNode* cls) const {
 void* QelJoinKeys::keyParent(QelPartial* parent, int mode) {
   void* key = leftKeyOf(parent);
   if (!leftIndexed) return key;
-  QelKeyEntry* entry = mode == 0 ? nullptr : left.find(parent);
+  QelKeyEntry* entry = mode == QelModeNew ? nullptr : left.find(parent);
   if (entry == nullptr) {
     left.add(parent, key);
   } else {

@@ -19,7 +19,7 @@ QelInfo* QelJoinMemPlainObjUnique::partnerOf(QelPartial* parent, void** key) {
 // second one, which the child table could not hold.
 void QelJoinMemPlainObjUnique::rightActivate(QelInfo* record, int depth,
                                              int mode) {
-  if (mode != 0) {
+  if (mode != QelModeNew) {
     rematchRight(record, mode);
     return;
   }
@@ -54,7 +54,7 @@ void QelJoinMemPlainObjUnique::rematchRight(QelInfo* record, int mode) {
     if (passes && child == nullptr) {
       makeChild(parent, record, 1);
     } else if (passes) {
-      if (mode == 2 && noUpdate(0)) continue;
+      if (mode == QelModeUpdate && noUpdate(0)) continue;
       emit(child, 1, mode);
     } else if (child != nullptr) {
       dropChild(child);
@@ -65,7 +65,7 @@ void QelJoinMemPlainObjUnique::rematchRight(QelInfo* record, int mode) {
 void QelJoinMemPlainObjUnique::leftActivate(QelPartial* parent, int depth,
                                             int mode) {
   void* key = nullptr;
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     QelInfo* partner = partnerOf(parent, &key);
     if (partner == nullptr) return;
     if (test(partner, parent)) {
@@ -81,7 +81,7 @@ void QelJoinMemPlainObjUnique::leftActivate(QelPartial* parent, int depth,
   key = joinNode()->key(context, parent);
   if (child != nullptr) {
     if (child->record->object == key && test(child->record, parent)) {
-      if (mode == 2 && noUpdate(depth)) return;
+      if (mode == QelModeUpdate && noUpdate(depth)) return;
       emit(child, depth + 1, mode);
       return;
     }
@@ -110,5 +110,5 @@ void QelJoinMemPlainObjUnique::populate() {
     // Records still indexed (after retractContents) keep their one entry.
     rightIndex.findOrInsert(record->object) = record;
   }
-  forEachParent([this](QelPartial* parent) { leftActivate(parent, 0, 0); });
+  QelJoinMemSingle::populate();
 }

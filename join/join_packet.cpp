@@ -1,7 +1,7 @@
 #include "join/join_packet.h"
 
 QelJoinMemPacket::QelJoinMemPacket(QelContext* owner)
-    : QelJoinMemSingle(owner), packetMem(nullptr), gate(2) {}
+    : QelJoinMemSingle(owner), packetMem(nullptr), gate(kNotEvaluated) {}
 
 bool QelJoinMemPacket::isOpen() const {
   return packetMem != nullptr && packetMem->meets(node->packetState);
@@ -9,21 +9,21 @@ bool QelJoinMemPacket::isOpen() const {
 
 void QelJoinMemPacket::rightActivate(QelInfo*, int, int) {
   if (isOpen()) {
-    if (gate == 1) return;
-    gate = 1;
+    if (gate == kOpen) return;
+    gate = kOpen;
     forEachParent(
         [this](QelPartial* parent) { makeChild(parent, nullptr, 1); });
     return;
   }
-  if (gate != 1) return;
-  gate = 0;
+  if (gate != kOpen) return;
+  gate = kClosed;
   forEachParent([this](QelPartial* parent) { leftRetract(parent); });
 }
 
 void QelJoinMemPacket::leftActivate(QelPartial* parent, int depth, int mode) {
-  if (gate == 2) gate = isOpen() ? 1 : 0;
-  if (gate == 0) return;
-  if (mode == 0) {
+  if (gate == kNotEvaluated) gate = isOpen() ? kOpen : kClosed;
+  if (gate == kClosed) return;
+  if (mode == QelModeNew) {
     makeChild(parent, nullptr, depth + 1);
   } else {
     passUpdate(parent, depth, mode);

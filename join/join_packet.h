@@ -8,8 +8,11 @@
 
 class QelJoinMemPacket : public QelJoinMemSingle {
  public:
+  // The values of `gate`.
+  enum Gate : unsigned char { kClosed = 0, kOpen = 1, kNotEvaluated = 2 };
+
   QelPacketMem* packetMem;  // set when the packet memory binds
-  unsigned char gate;       // 2 not evaluated yet, 0 closed, 1 open
+  unsigned char gate;       // a Gate
 
   explicit QelJoinMemPacket(QelContext* context);
 
@@ -17,7 +20,7 @@ class QelJoinMemPacket : public QelJoinMemSingle {
   // Re-evaluates the gate after a packet state change.
   void rightActivate(QelInfo* record, int depth, int mode) override;
   void leftActivate(QelPartial* parent, int depth, int mode) override;
-  void populate() override { rightActivate(nullptr, 0, 0); }
+  void populate() override { rightActivate(nullptr, 0, QelModeNew); }
 
  private:
   bool isOpen() const;

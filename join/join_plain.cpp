@@ -11,7 +11,7 @@ void QelJoinMemPlain::makeChild(QelPartial* parent, QelInfo* record,
                                 int depth) {
   QelPartial* child = parent->extend(record, this);
   if (child == nullptr) return;
-  emit(child, depth + 1, 0);
+  emit(child, depth + 1, QelModeNew);
   parent->addChild(this, child);
   addPartial(child);
 }
@@ -24,7 +24,7 @@ void QelJoinMemPlain::rematch(QelPartial* parent, QelInfo* record,
   if (passes && child == nullptr) {
     makeChild(parent, record, depth);
   } else if (passes) {
-    if (mode == 2 && noUpdate(depth)) return;
+    if (mode == QelModeUpdate && noUpdate(depth)) return;
     emit(child, depth + 1, mode);
   } else if (child != nullptr) {
     dropChild(child);
@@ -33,7 +33,7 @@ void QelJoinMemPlain::rematch(QelPartial* parent, QelInfo* record,
 
 void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
   void* const key = keys != nullptr ? keys->keyParent(parent, mode) : nullptr;
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     const QelPairTest passes(*this);
     if (keys != nullptr) {
       keys->forEachRecordOfKey(key, [&](QelInfo* record) {
@@ -50,7 +50,7 @@ void QelJoinMemPlain::leftActivate(QelPartial* parent, int depth, int mode) {
   }
   QelOrderedSet* children = parent->childSet(this);
   if (independent(depth)) {
-    if (mode == 2 && noUpdate(depth)) return;
+    if (mode == QelModeUpdate && noUpdate(depth)) return;
     QelSetWalker walker(*children);
     while (void* child = walker.next()) {
       emit(static_cast<QelPartial*>(child), depth + 1, mode);
@@ -81,7 +81,9 @@ void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
     }
     pairs.reserve(rightInput().count);
     QelSetWalker walker(rightInput());
-    while (void* record = walker.next()) pairWith(static_cast<QelInfo*>(record));
+    while (void* record = walker.next()) {
+      pairWith(static_cast<QelInfo*>(record));
+    }
   }
   for (const QelMatchPair& pair : pairs) {
     rematch(parent, static_cast<QelInfo*>(pair.first), pair.second, depth,
@@ -90,7 +92,7 @@ void QelJoinMemPlain::rematchLeft(QelPartial* parent, int depth, int mode) {
 }
 
 void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     const bool always = independent(0);
     const QelPairTest passes(*this);
     if (keys != nullptr && !always) {
@@ -111,7 +113,7 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
     return;
   }
   if (independent(0)) {
-    if (mode == 2 && noUpdate(0)) return;
+    if (mode == QelModeUpdate && noUpdate(0)) return;
     QelPartial* child = partials;
     while (child != nullptr) {
       QelPartial* next = child->nextInMemory;
@@ -184,6 +186,6 @@ void QelJoinMemPlain::clear() {
 void QelJoinMemPlain::populate() {
   QelSetWalker walker(rightInput());
   while (void* record = walker.next()) {
-    rightActivate(static_cast<QelInfo*>(record), 0, 0);
+    rightActivate(static_cast<QelInfo*>(record), 0, QelModeNew);
   }
 }

@@ -4,7 +4,7 @@ void QelJoinMemSingle::makeChild(QelPartial* parent, QelInfo* record,
                                  int depth) {
   QelPartial* child = parent->extend(record, this);
   if (child == nullptr) return;
-  emit(child, depth, 0);
+  emit(child, depth, QelModeNew);
   recordChild(child);
 }
 
@@ -14,9 +14,14 @@ void QelJoinMemSingle::recordChild(QelPartial* child) {
 }
 
 void QelJoinMemSingle::passUpdate(QelPartial* parent, int depth, int mode) {
-  if (mode == 2 && noUpdate(depth)) return;
+  if (mode == QelModeUpdate && noUpdate(depth)) return;
   QelPartial* child = childOf(parent);
   if (child != nullptr) emit(child, depth + 1, mode);
+}
+
+void QelJoinMemSingle::populate() {
+  forEachParent(
+      [this](QelPartial* parent) { leftActivate(parent, 0, QelModeNew); });
 }
 
 void QelJoinMemSingle::leftRetract(QelPartial* parent) {

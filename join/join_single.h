@@ -19,6 +19,8 @@ class QelJoinMemSingle : public QelJoinMem {
 
   void retractContents() override;
   void leftRetract(QelPartial* parent) override;
+  // Left-activates every parent as new.
+  void populate() override;
   void clear() override;
   void expireChildren(QelPartial* parent) override;
   void dropChild(QelPartial* child) override;

@@ -123,7 +123,7 @@ bool QelJoinMemWait::fireWatchdogs(QelWaitPartial* wait, int mode) {
 }
 
 void QelJoinMemWait::leftActivate(QelPartial* parent, int depth, int mode) {
-  if (mode != 0) {
+  if (mode != QelModeNew) {
     leftUpdate(parent, depth, mode);
     return;
   }
@@ -132,10 +132,10 @@ void QelJoinMemWait::leftActivate(QelPartial* parent, int depth, int mode) {
   QelWaitPartial* wait = new QelWaitPartial(parent, deadline);
   if (deadline > now) {
     armWatchdogs(wait);
-    emit(wait, depth + 1, 0);
+    emit(wait, depth + 1, QelModeNew);
   } else {
     // Already due: every watchdog rule fires; nothing is passed on.
-    if (!fireWatchdogs(wait, 1)) {
+    if (!fireWatchdogs(wait, QelModeRefresh)) {
       // The parent went while the watchdogs fired; the wait never joined
       // this memory.
       context->agenda->removeInstancesOf(wait);
@@ -151,7 +151,7 @@ void QelJoinMemWait::leftUpdate(QelPartial* parent, int depth, int mode) {
   QelWaitPartial* wait = static_cast<QelWaitPartial*>(childOf(parent));
   if (wait == nullptr) return;
   if (independent(depth)) {
-    if (mode == 2 && noUpdate(depth)) return;
+    if (mode == QelModeUpdate && noUpdate(depth)) return;
     emit(wait, depth + 1, mode);
     return;
   }
@@ -164,7 +164,7 @@ void QelJoinMemWait::leftUpdate(QelPartial* parent, int depth, int mode) {
     if (deadline > now) {
       rearmWatchdogs(wait);
     } else {
-      if (!fireWatchdogs(wait, 0)) return;
+      if (!fireWatchdogs(wait, QelModeNew)) return;
       dequeuePending(wait);
       wait->markRemoved();
       expireSuccessors(wait);
@@ -179,7 +179,7 @@ void QelJoinMemWait::rightActivate(QelInfo*, int, int) {
   while (pendingHead != nullptr && pendingHead->deadline <= now) {
     QelWaitPartial* wait = pendingHead;
     // A wait whose parent went meanwhile has been dequeued and deleted.
-    if (!fireWatchdogs(wait, 0)) continue;
+    if (!fireWatchdogs(wait, QelModeNew)) continue;
     context->notifyRemoveWatchdog(wait, wait, watchdogRuleMems);
     unlinkPending(wait);
     expireSuccessors(wait);
@@ -208,8 +208,4 @@ void QelJoinMemWait::retractContents() {
   pendingHead = nullptr;
   pendingTail = nullptr;
   QelJoinMemSingle::retractContents();
-}
-
-void QelJoinMemWait::populate() {
-  forEachParent([this](QelPartial* parent) { leftActivate(parent, 0, 0); });
 }

@@ -28,7 +28,6 @@ class QelJoinMemWait : public QelJoinMemSingle {
   // Expiry: every pending wait whose deadline has come, earliest first.
   void rightActivate(QelInfo* record, int depth, int mode) override;
   void leftActivate(QelPartial* parent, int depth, int mode) override;
-  void populate() override;
   void clear() override;
   void expireChildren(QelPartial*) override {}
   void dropChild(QelPartial*) override {}

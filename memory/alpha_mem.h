@@ -107,7 +107,7 @@ class QelAlphaMemPacket : public QelAlphaMem {
   void insert(QelInfo* record, int mode) override;
   void retract(QelInfo*) override {}
   void clear() override { clearPartials(); }
-  void seed() override { insert(nullptr, 0); }
+  void seed() override { insert(nullptr, QelModeNew); }
 };
 
 #endif  // QEL_MEMORY_ALPHA_MEM_H

@@ -109,7 +109,9 @@ void QelClassMem::forgetRecord(QelInfo* record, unsigned char deleteObject) {
   void* object = record->object;
   infos.remove(record);
   callDoRetract(object);
-  if (deleteObject && classNode->kind != 1) classNode->deleteInstance(object);
+  if (deleteObject && classNode->kind != QelClassExternal) {
+    classNode->deleteInstance(object);
+  }
   freeRecord(record);
 }
 
@@ -117,7 +119,7 @@ void* QelClassMem::addObject(void* object) {
   QelInfo* record = recordObject(object);
   context->notifyAssertObject(record);
   callDoAssert(object);
-  activateDiscs(record, 0);
+  activateDiscs(record, QelModeNew);
   return object;
 }
 
@@ -209,7 +211,7 @@ void* QelLogicalMem::addObject(void* object) {
     context->notifyStateLogical(record);
   }
   callDoAssert(object);
-  activateDiscs(record, 0);
+  activateDiscs(record, QelModeNew);
   return object;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 
+#include "network/class_kind.h"
 #include "qel_class.h"
 #include "qel_context.h"
 

@@ -30,13 +30,13 @@ void QelDiscMem::bindDiscNode(QelDiscNode* disc) {
 
 void QelDiscMem::activate(QelInfo* record, int mode) {
   if (!node->evaluate(context, record)) {
-    if (mode > 0) deactivate(record);
+    if (mode != QelModeNew) deactivate(record);
     return;
   }
   // An object passing for the first time is new to every successor.
-  if (mode > 0 && !matches.contains(record)) mode = 0;
+  if (mode != QelModeNew && !matches.contains(record)) mode = QelModeNew;
   if (rightMem != nullptr) rightMem->activateSuccessors(record, mode);
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     matches.insert(record);
     if (rightMem != nullptr && rightMem->keys != nullptr) {
       rightMem->keys->entered(record);

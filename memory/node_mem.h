@@ -11,6 +11,7 @@
 #ifndef QEL_MEMORY_NODE_MEM_H
 #define QEL_MEMORY_NODE_MEM_H
 
+#include "memory/modes.h"
 #include "qel_context.h"
 #include "util/pointer_map.h"
 
