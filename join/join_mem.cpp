@@ -40,17 +40,21 @@ void QelJoinMem::bindNode(QelJoinNode* join) {
     leftMem = context->alphaMems[left->index];
   }
   if (join->right != nullptr) rightMem = context->rightMems[join->right->index];
-  disableRuleMemCount = join->disablingRules.length();
-  disableRuleMems = new QelRuleMem*[disableRuleMemCount + 1];
-  int i = 0;
-  for (QelListCell* cell = join->disablingRules.head; cell; cell = cell->next) {
-    disableRuleMems[i++] =
-        context->ruleMems[static_cast<QelRuleNode*>(cell->item)->index];
-  }
-  disableRuleMems[i] = nullptr;
+  disableRuleMems = ruleMemsOf(join->disablingRules, &disableRuleMemCount);
   delete keys;
   keys = QelJoinKeys::forJoin(this);
   groupByRecord(false);
+}
+
+QelRuleMem** QelJoinMem::ruleMemsOf(const QelList& rules, int* count) const {
+  *count = rules.length();
+  QelRuleMem** mems = new QelRuleMem*[*count + 1];
+  int i = 0;
+  for (QelListCell* cell = rules.head; cell; cell = cell->next) {
+    mems[i++] = context->ruleMems[static_cast<QelRuleNode*>(cell->item)->index];
+  }
+  mems[i] = nullptr;
+  return mems;
 }
 
 void QelJoinMem::dropChildrenOf(QelInfo* record) {

@@ -65,6 +65,11 @@ class QelJoinMem : public QelJoinInterface {
   static constexpr int kLongRetractWalk = 32;
   // Tells every successor to expire what it derived from `partial`.
   void expireSuccessors(QelPartial* partial);
+
+ protected:
+  // The context's rule memories of a list of rule nodes, in list order: a
+  // null-terminated array the caller owns, and its length in `count`.
+  QelRuleMem** ruleMemsOf(const QelList& rules, int* count) const;
 };
 
 // A join node's test, read once for a walk that runs it on many pairs (a

@@ -18,14 +18,7 @@ QelJoinMemWait::~QelJoinMemWait() {
 void QelJoinMemWait::bindNode(QelJoinNode* join) {
   QelJoinMemSingle::bindNode(join);
   delete[] watchdogRuleMems;
-  watchdogRuleMemCount = join->watchdogRules.length();
-  watchdogRuleMems = new QelRuleMem*[watchdogRuleMemCount + 1];
-  int i = 0;
-  for (QelListCell* cell = join->watchdogRules.head; cell; cell = cell->next) {
-    watchdogRuleMems[i++] =
-        context->ruleMems[static_cast<QelRuleNode*>(cell->item)->index];
-  }
-  watchdogRuleMems[i] = nullptr;
+  watchdogRuleMems = ruleMemsOf(join->watchdogRules, &watchdogRuleMemCount);
 }
 
 // Links `wait` after the latest pending wait whose deadline is not later,
