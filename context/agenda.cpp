@@ -251,9 +251,9 @@ void QelRuleAction::addMatch(QelPartial* partial, int mode) {
   if (!ruleMem->enabled) return;
   QelRuleNode* rule = ruleMem->ruleNode;
   const bool dynamic = rule->hasPriorityFunction() != 0;
-  if (mode == 2 && !dynamic) return;
+  if (mode == QelModeUpdate && !dynamic) return;
   const int priority = rule->computePriority(ruleMem->context, partial, actionNode);
-  if (mode > 0 || dynamic) {
+  if (mode != QelModeNew || dynamic) {
     for (QelListCell* cell = partial->instances.head; cell; cell = cell->next) {
       QelInstance* instance = static_cast<QelInstance*>(cell->item);
       if (instance->action != this) continue;
@@ -263,7 +263,9 @@ void QelRuleAction::addMatch(QelPartial* partial, int mode) {
       return;
     }
   }
-  if (mode != 2) ruleMem->context->agenda->addInstance(this, priority, partial);
+  if (mode != QelModeUpdate) {
+    ruleMem->context->agenda->addInstance(this, priority, partial);
+  }
 }
 
 QelRuleMem::QelRuleMem(QelContext* owner)

@@ -2,12 +2,17 @@
 #include <mutex>
 
 #include "join/join_counted.h"
-#include "join/join_gated.h"
+#include "join/join_inline.h"
+#include "join/join_keys.h"
 #include "join/join_mem.h"
 #include "join/join_obj_unique.h"
+#include "join/join_packet.h"
+#include "join/join_plain.h"
+#include "join/join_wait.h"
 #include "memory/alpha_mem.h"
 #include "memory/class_mem.h"
 #include "memory/disc_mem.h"
+#include "memory/right_mem.h"
 #include "qel_class.h"
 #include "qel_context.h"
 
@@ -186,7 +191,7 @@ void QelContext::buildTables() {
   k = 0;
   for (QelListCell* cell = network->classes.head; cell; cell = cell->next) {
     const QelClassNode* node = static_cast<QelClassNode*>(cell->item);
-    classMems[k++] = node->kind == 2 ? new QelLogicalMem(this)
+    classMems[k++] = node->kind == QelClassLogical ? new QelLogicalMem(this)
                                      : new QelClassMem(this);
   }
 
@@ -241,7 +246,10 @@ void QelContext::bindMemories() {
   i = 0;
   for (QelListCell* cell = network->alphas.head; cell; cell = cell->next) {
     QelAlphaMem* mem = alphaMems[i++];
-    if (mem != nullptr) mem->bindAlphaNode(static_cast<QelAlphaNode*>(cell->item));
+    if (mem == nullptr) continue;
+    QelAlphaNode* node = static_cast<QelAlphaNode*>(cell->item);
+    mem->bindAlphaNode(node);
+    QelBindSuccessors(mem, node->successors);
   }
   i = 0;
   for (QelListCell* cell = network->joins.head; cell; cell = cell->next) {
@@ -250,7 +258,11 @@ void QelContext::bindMemories() {
   }
   i = 0;
   for (QelListCell* cell = network->rights.head; cell; cell = cell->next) {
-    rightMems[i++]->bindNode(static_cast<QelRightNode*>(cell->item));
+    QelRightMem* mem = rightMems[i++];
+    QelRightNode* node = static_cast<QelRightNode*>(cell->item);
+    mem->bindNode(node);
+    QelBindSuccessors(mem, node->successors);
+    QelBindRightKeys(mem);
   }
   for (i = 0; i < classMemCount; ++i) classMems[i]->layOutRecords();
 }

@@ -1,9 +1,12 @@
-#include "join/join_gated.h"
+#include "join/join_packet.h"
 #include "memory/alpha_mem.h"
 #include "qel_context.h"
 
 QelPacketMem::QelPacketMem(QelContext* owner)
-    : packet(nullptr), context(owner), state(0), pendingCount(0) {}
+    : packet(nullptr),
+      context(owner),
+      state(QelPacketInactive),
+      pendingCount(0) {}
 
 void QelPacketMem::bindNode(QelPacket* node) {
   packet = node;
@@ -26,32 +29,35 @@ void QelPacketMem::bindNode(QelPacket* node) {
 }
 
 bool QelPacketMem::meets(int required) const {
-  if (required == QelPacketActive) return state == 1 || state == 2;
+  if (required == QelPacketActive) {
+    return state == QelPacketActive || state == QelPacketIdle;
+  }
   return state == required;
 }
 
 void QelPacketMem::reevaluate() {
   for (QelListCell* cell = alphaPacketMems.head; cell; cell = cell->next) {
-    static_cast<QelAlphaMemPacket*>(cell->item)->insert(nullptr, 0);
+    static_cast<QelAlphaMemPacket*>(cell->item)->insert(nullptr, QelModeNew);
   }
   for (QelListCell* cell = joinPacketMems.head; cell; cell = cell->next) {
-    static_cast<QelJoinMemPacket*>(cell->item)->rightActivate(nullptr, 0, 0);
+    QelJoinMemPacket* join = static_cast<QelJoinMemPacket*>(cell->item);
+    join->rightActivate(nullptr, 0, QelModeNew);
   }
 }
 
 void QelPacketMem::activate() {
-  state = 1;
+  state = QelPacketActive;
   context->notifyActivatePacket(this);
   reevaluate();
   if (pendingCount == 0) {
-    state = 2;
+    state = QelPacketIdle;
     context->notifyBlockPacket(this);
     reevaluate();
   }
 }
 
 void QelPacketMem::deactivate() {
-  state = 0;
+  state = QelPacketInactive;
   context->notifyDeactivatePacket(this);
   reevaluate();
 }
@@ -62,8 +68,8 @@ void QelPacketMem::instanceAdded() {
     return;
   }
   ++pendingCount;
-  if (state == 2) {
-    state = 1;
+  if (state == QelPacketIdle) {
+    state = QelPacketActive;
     context->notifyDeblockPacket(this);
     reevaluate();
   }
@@ -76,8 +82,8 @@ void QelPacketMem::instanceRemoved() {
     return;
   }
   pendingCount = 0;
-  if (state != 0) {
-    state = 2;
+  if (state != QelPacketInactive) {
+    state = QelPacketIdle;
     context->notifyBlockPacket(this);
     reevaluate();
   }
@@ -85,5 +91,5 @@ void QelPacketMem::instanceRemoved() {
 
 void QelPacketMem::reset() {
   pendingCount = 0;
-  if (state == 1) state = 2;
+  if (state == QelPacketActive) state = QelPacketIdle;
 }

@@ -15,7 +15,7 @@ void* QelContext::assertObject(int classIndex, void* object) {
   }
   ++agenda->changeCount;
   if (record != nullptr) {
-    record->classMem->modifyObject(record, 2);
+    record->classMem->modifyObject(record, QelModeUpdate);
     return object;
   }
   return classMems[classIndex]->addObject(object);
@@ -32,7 +32,8 @@ void QelContext::updateObject(void* object, unsigned char refresh) {
   QelInfo* record = static_cast<QelInfo*>(objectTable->find(object));
   if (record == nullptr) return;
   ++agenda->changeCount;
-  record->classMem->modifyObject(record, refresh ? 1 : 2);
+  record->classMem->modifyObject(record,
+                                 refresh ? QelModeRefresh : QelModeUpdate);
 }
 
 void QelContext::qelRetractClass(int classIndex) {

@@ -5,25 +5,17 @@
 #include "join/join_keys.h"
 #include "memory/disc_mem.h"
 
-QelJoinMemCounted::QelJoinMemCounted(QelContext* owner) : QelJoinMem(owner) {}
-
-void QelJoinMemCounted::makeChild(QelPartial* parent, QelInfo* record) {
-  QelPartial* child = parent->extend(record, this);
-  if (child == nullptr) return;
-  emit(child, 1, 0);
-  childTable.insert(parent, child);
-  addPartial(child);
-}
+QelJoinMemCounted::QelJoinMemCounted(QelContext* owner)
+    : QelJoinMemSingle(owner) {}
 
 QelPartial* QelJoinMemCounted::follow(bool holds, QelPartial* parent,
                                       QelPartial* child) {
   if (child != nullptr) {
     if (holds) return child;
-    removePartial(child);
-    childTable.remove(parent);
+    dropChild(child);
     return nullptr;
   }
-  if (holds) makeChild(parent, nullptr);
+  if (holds) makeChild(parent, nullptr, 1);
   return nullptr;
 }
 
@@ -40,9 +32,7 @@ int QelJoinMemCounted::recount(QelPartial* parent, void* key) {
     ++count;
   };
   if (keys != nullptr) {
-    for (QelKeyEntry* e = keys->right->newest(key); e; e = e->older) {
-      take(static_cast<QelInfo*>(e->item));
-    }
+    keys->forEachRecordOfKey(key, take);
     return count;
   }
   QelSetWalker walker(rightInput());
@@ -53,7 +43,7 @@ int QelJoinMemCounted::recount(QelPartial* parent, void* key) {
 // One parent's part of a right activation.
 void QelJoinMemCounted::rightActivateParent(QelInfo* record, QelPartial* parent,
                                             int mode, bool always) {
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     if (always || test(record, parent)) {
       QelOrderedSet* set = matchSet(parent);
       if (!set->contains(record)) set->insert(record);
@@ -75,8 +65,8 @@ void QelJoinMemCounted::rightActivateParent(QelInfo* record, QelPartial* parent,
 }
 
 void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
-  if (mode != 0 && independent(0)) {
-    if (mode == 2 && noUpdate(0)) return;
+  if (mode != QelModeNew && independent(0)) {
+    if (mode == QelModeUpdate && noUpdate(0)) return;
     QelPartial* child = partials;
     while (child != nullptr) {
       QelPartial* next = child->nextInMemory;
@@ -85,9 +75,9 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
     }
     return;
   }
-  const bool always = mode == 0 && independent(0);
+  const bool always = mode == QelModeNew && independent(0);
   if (keys != nullptr && !always &&
-      (mode == 0 || keyedRightUpdate(record))) {
+      (mode == QelModeNew || keys->keyedRightUpdate(record))) {
     rightActivateByKey(record, mode);
     return;
   }
@@ -99,88 +89,22 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
   }
 }
 
-// A new record can only match parents of its key; an updated one, parents
-// of its new key and those of its key before the update, whose sets may
-// hold it.
+// A new record can only match parents of its key, visited where they are,
+// as a plain join does; an updated one, parents of its new key and those
+// of its key before the update, whose sets may hold it.
 void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
-  if (mode == 0) {
-    // One key's parents, visited where they are, as a plain join does.
-    void* key = rightKeyOf(record);
-    if (parentsIndexed()) {
-      QelKeyEntry* entry = keys->left.newest(key);
-      while (entry != nullptr) {
-        QelKeyEntry* older = entry->older;
-        rightActivateParent(record, static_cast<QelPartial*>(entry->item), 0,
-                            false);
-        entry = older;
-      }
-      return;
-    }
-    QelPartial* parent = leftMem->partials;
-    while (parent != nullptr) {
-      QelPartial* next = parent->nextInMemory;
-      if (leftKeyOf(parent) == key) {
-        rightActivateParent(record, parent, 0, false);
-      }
-      parent = next;
-    }
+  if (mode == QelModeNew) {
+    keys->forEachParentOfKey(keys->rightKeyOf(record),
+                             [&](QelPartial* parent) {
+                               rightActivateParent(record, parent, 0, false);
+                             });
     return;
   }
   std::vector<QelPartial*> parents;
-  const QelKeyEntry* entry = keys->right->find(record);
-  parentsOf(record, true, entry->key, entry->prevKey, true, parents);
+  keys->parentsToRecount(record, parents);
   for (QelPartial* parent : parents) {
     rightActivateParent(record, parent, mode, false);
   }
-}
-
-void QelJoinMemCounted::parentsOf(QelInfo* record, bool byKey, void* key,
-                                  void* prevKey, bool staleToo,
-                                  std::vector<QelPartial*>& parents) {
-  if (!parentsIndexed()) {
-    for (QelPartial* p = leftMem->partials; p != nullptr; p = p->nextInMemory) {
-      bool visit = staleToo && isStaleHolder(p, record);
-      if (!visit && byKey) {
-        void* k = leftKeyOf(p);
-        visit = k == key || k == prevKey;
-      }
-      if (visit) parents.push_back(p);
-    }
-    return;
-  }
-  std::vector<QelKeyEntry*> entries;
-  if (byKey) {
-    for (QelKeyEntry* e = keys->left.newest(key); e; e = e->older) {
-      entries.push_back(e);
-    }
-    if (prevKey != key) {
-      for (QelKeyEntry* e = keys->left.newest(prevKey); e; e = e->older) {
-        entries.push_back(e);
-      }
-    }
-  }
-  if (staleToo) {
-    QelSetWalker walker(keys->stale);
-    while (void* stale = walker.next()) {
-      QelPartial* parent = static_cast<QelPartial*>(stale);
-      if (isStaleHolder(parent, record)) {
-        entries.push_back(keys->left.find(parent));
-      }
-    }
-  }
-  QelMergeByAge(entries);
-  for (QelKeyEntry* e : entries) {
-    parents.push_back(static_cast<QelPartial*>(e->item));
-  }
-}
-
-// A stale parent whose set holds the record: its key no longer tells that
-// the record may be among its matches.
-bool QelJoinMemCounted::isStaleHolder(QelPartial* parent,
-                                      const QelInfo* record) const {
-  if (!keys->stale.contains(parent)) return false;
-  const QelOrderedSet* set = parent->findChildSet(this);
-  return set != nullptr && set->contains(record);
 }
 
 // Every parent is recounted, also those whose set did not hold the record.
@@ -190,14 +114,7 @@ bool QelJoinMemCounted::isStaleHolder(QelPartial* parent,
 void QelJoinMemCounted::rightRetract(QelInfo* record) {
   if (keys != nullptr) {
     std::vector<QelPartial*> parents;
-    // An update that makes the record leave has already rekeyed it; the
-    // sets that hold it are those of its key before the update.
-    const QelKeyEntry* entry = keys->right->find(record);
-    if (entry != nullptr) {
-      parentsOf(record, true, entry->key, entry->prevKey, true, parents);
-    } else {
-      parentsOf(record, false, nullptr, nullptr, true, parents);
-    }
+    keys->parentsToRecount(record, parents);
     for (QelPartial* parent : parents) forget(record, parent);
     return;
   }
@@ -218,69 +135,32 @@ void QelJoinMemCounted::forget(QelInfo* record, QelPartial* parent) {
 }
 
 void QelJoinMemCounted::leftActivate(QelPartial* parent, int depth, int mode) {
-  void* const key = keys != nullptr ? keyParent(parent, mode) : nullptr;
-  if (mode == 0) {
+  void* const key = keys != nullptr ? keys->keyParent(parent, mode) : nullptr;
+  if (mode == QelModeNew) {
     // A new parent has no child yet.
     countChanged(recount(parent, key), parent, nullptr);
     return;
   }
   if (independent(depth)) {
-    if (mode == 2 && noUpdate(depth)) return;
-    QelPartial* child = childOf(parent);
-    if (child != nullptr) emit(child, depth + 1, mode);
+    passUpdate(parent, depth, mode);
     return;
   }
   if (QelOrderedSet* set = parent->findChildSet(this)) set->clear();
-  if (keys != nullptr) keys->stale.remove(parent);
+  if (keys != nullptr) keys->parentRecounted(parent);
   QelPartial* child = countChanged(recount(parent, key), parent, childOf(parent));
   if (child == nullptr) return;
-  if (mode == 2 && noUpdate(depth)) return;
-  emit(child, depth + 1, 2);
+  if (mode == QelModeUpdate && noUpdate(depth)) return;
+  emit(child, depth + 1, QelModeUpdate);
 }
 
 void QelJoinMemCounted::leftRetract(QelPartial* parent) {
-  if (keys != nullptr) {
-    unkeyParent(parent);
-    keys->stale.remove(parent);
-  }
-  QelPartial* child = childOf(parent);
-  if (child != nullptr) dropChild(child);
-}
-
-void QelJoinMemCounted::dropChild(QelPartial* child) {
-  childTable.remove(child->parent);
-  removePartial(child);
-}
-
-void QelJoinMemCounted::expireChildren(QelPartial* parent) {
-  QelPartial* child = childOf(parent);
-  if (child == nullptr) return;
-  expireSuccessors(child);
-  static_cast<QelRefCountedPartial*>(child)->markRemoved();
+  if (keys != nullptr) keys->unkeyParent(parent);
+  QelJoinMemSingle::leftRetract(parent);
 }
 
 void QelJoinMemCounted::clear() {
-  childTable.clear();
-  clearPartials();
-  if (keys != nullptr) {
-    keys->dropLeftIndex();
-    keys->right->clear();
-    keys->stale.clear();
-  }
-}
-
-void QelJoinMemCounted::populate() {
-  QelPartial* parent = leftMem->partials;
-  while (parent != nullptr) {
-    QelPartial* next = parent->nextInMemory;
-    leftActivate(parent, 0, 0);
-    parent = next;
-  }
-}
-
-void QelJoinMemCounted::retractContents() {
-  childTable.clear();
-  QelJoinMem::retractContents();
+  QelJoinMemSingle::clear();
+  if (keys != nullptr) keys->clear();
 }
 
 QelPartial* QelJoinMemExists::countChanged(int count, QelPartial* parent,
@@ -314,7 +194,7 @@ QelPartial* QelJoinMemCollect::countChanged(int, QelPartial* parent,
   }
   if (holds) {
     QelInfo* record = new QelInfo(set, nullptr);
-    makeChild(parent, record);
+    makeChild(parent, record, 1);
     if (childOf(parent) == nullptr) delete record;
   }
   return nullptr;

@@ -11,27 +11,17 @@
 
 #include <vector>
 
-#include "join/join_mem.h"
-#include "util/pointer_map.h"
+#include "join/join_single.h"
 
-class QelJoinMemCounted : public QelJoinMem {
+class QelJoinMemCounted : public QelJoinMemSingle {
  public:
-  // Parent -> its one child. Parents come and go by the hundred with every
-  // change of the objects at the head of the rule, and a chained table
-  // would allocate a node per child and resize as they come and go.
-  QelPointerMap childTable{QelKeyKind::kAddresses};
-
   explicit QelJoinMemCounted(QelContext* context);
 
-  void retractContents() override;
   void rightRetract(QelInfo* record) override;
   void leftRetract(QelPartial* parent) override;
   void rightActivate(QelInfo* record, int depth, int mode) override;
   void leftActivate(QelPartial* parent, int depth, int mode) override;
-  void populate() override;
   void clear() override;
-  void expireChildren(QelPartial* parent) override;
-  void dropChild(QelPartial* child) override;
   // Applies the condition to the parent's match set after a change or a
   // recount; `child` is the parent's child, or null when it has none.
   // Returns the child when it existed before and stays, else null.
@@ -42,11 +32,6 @@ class QelJoinMemCounted : public QelJoinMem {
   // A parent's match set is made when the first record joins it, so the
   // parents that match nothing (most of a not-join's) carry no set.
   QelOrderedSet* matchSet(QelPartial* parent) { return parent->childSet(this); }
-  // Makes, emits and records the child of `parent` with `record`.
-  void makeChild(QelPartial* parent, QelInfo* record);
-  QelPartial* childOf(const QelPartial* parent) const {
-    return static_cast<QelPartial*>(childTable.find(parent));
-  }
   // The shared decision of exists, not and count.
   QelPartial* follow(bool holds, QelPartial* parent, QelPartial* child);
   // `key`: the parent's left key, when the join is keyed.
@@ -57,12 +42,6 @@ class QelJoinMemCounted : public QelJoinMem {
   void rightActivateParent(QelInfo* record, QelPartial* parent, int mode,
                            bool always);
   void rightActivateByKey(QelInfo* record, int mode);
-  // The parents a right operation on `record` visits, in full-walk order:
-  // those of `key` and of `prevKey` (when `byKey`), and, with `staleToo`,
-  // the stale parents whose set holds the record.
-  void parentsOf(QelInfo* record, bool byKey, void* key, void* prevKey,
-                 bool staleToo, std::vector<QelPartial*>& parents);
-  bool isStaleHolder(QelPartial* parent, const QelInfo* record) const;
 };
 
 class QelJoinMemExists : public QelJoinMemCounted {

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "join/join_mem.h"
+#include "memory/record_keys.h"
 #include "qel_context.h"
 #include "util/block_cache.h"
 #include "util/pointer_map.h"
@@ -83,21 +85,20 @@ class QelKeyIndex {
 // same input with the same function share one: they would hold the same
 // entries in the same order.
 //
-// A record's entries live in its own allocation, right after the QelInfo:
-// one per key index its class's records can enter, at the index's `slot`
-// (see QelClassMem::layOutRecords). That spares a map from records to
+// A record's entries live in its own allocation, after the QelInfo: one
+// per key index its class's records can enter, `offset` bytes past the
+// QelInfo (see QelRecordKeys::layOut). That spares a map from records to
 // entries, and its probe, on every assert and retract. An entry whose
-// `item` is null is not listed.
+// `item` is null is not listed; the class memory zero-fills them.
 struct QelRightKeyIndex {
   QelRecordKeyFunction key;
-  int slot;
+  std::size_t offset;
   QelKeyIndex index;
 
-  static QelKeyEntry* entries(QelInfo* record) {
+  QelKeyEntry* entryOf(QelInfo* record) const {
     return reinterpret_cast<QelKeyEntry*>(reinterpret_cast<char*>(record) +
-                                          sizeof(QelInfo));
+                                          sizeof(QelInfo) + offset);
   }
-  QelKeyEntry* entryOf(QelInfo* record) const { return entries(record) + slot; }
   // The record's entry when it is listed, else null.
   QelKeyEntry* find(QelInfo* record) const {
     QelKeyEntry* entry = entryOf(record);
@@ -113,9 +114,39 @@ struct QelRightKeyIndex {
   void clear() { index.clear(); }
 };
 
-// The indexes of one keyed join memory.
-class QelJoinKeys {
+// The key indexes over one right input's records, one per right key
+// function its keyed successors use, in the order of their first user.
+class QelRightKeys final : public QelRecordKeys {
  public:
+  explicit QelRightKeys(QelContext* context) : context_(context) {}
+  ~QelRightKeys() override;
+  QelRightKeys(const QelRightKeys&) = delete;
+  QelRightKeys& operator=(const QelRightKeys&) = delete;
+
+  // The index of a key function, made when it has none yet.
+  QelRightKeyIndex* indexFor(QelRecordKeyFunction key);
+
+  std::size_t layOut(std::size_t offset) override;
+  void entered(QelInfo* record) override;
+  void left(QelInfo* record) override;
+  void rekey(QelInfo* record) override;
+
+ private:
+  QelContext* const context_;
+  std::vector<QelRightKeyIndex*> indexes_;  // owned
+};
+
+// Gives a bound right memory the key indexes its keyed successors use, and
+// each of them its index. Join memories are bound before right memories,
+// so their keys exist.
+void QelBindRightKeys(QelRightMem* mem);
+
+// The indexes of one keyed join memory, and every walk the join makes by
+// key. Each walk meets parents and records in the order of the walk over
+// the whole left memory or right input that it replaces.
+class QelJoinKeys final : public QelParentKeys {
+ public:
+  QelJoinMem* const join;
   QelKeyIndex left;         // parents by left key
   QelRightKeyIndex* right;  // right records by right key, owned by the
                             // right memory and set when it is bound
@@ -147,20 +178,161 @@ class QelJoinKeys {
   bool leftIndexed = false;
   int leftWalks = 0;  // walks over the parents since the memory was empty
 
-  QelJoinKeys() : right(nullptr) {}
+  // The keys of a bound join whose node is keyed and has a right input,
+  // registered with the class memories whose objects its parents may hold;
+  // null for any other join.
+  static QelJoinKeys* forJoin(QelJoinMem* join);
+  QelJoinKeys(const QelJoinKeys&) = delete;
+  QelJoinKeys& operator=(const QelJoinKeys&) = delete;
+
+  void* leftKeyOf(QelPartial* parent) const {
+    return (join->context->*join->joinNode()->leftKey)(parent);
+  }
+  void* rightKeyOf(QelInfo* record) const {
+    return (join->context->*join->joinNode()->rightKey)(record);
+  }
+  // A parent enters (mode 0) or is told of a change (mode 1, 2): its left
+  // key is (re)computed before anything walks by key, and returned.
+  void* keyParent(QelPartial* parent, int mode);
+  // A parent left: it leaves the index, and the index is dropped once the
+  // left memory is empty.
+  void unkeyParent(QelPartial* parent);
+  // The left key of a parent: its entry's, or computed when not indexed.
+  void* parentKey(QelPartial* parent) const;
+  // A counted join rebuilt the parent's match set from its current key.
+  void parentRecounted(QelPartial* parent) { stale.remove(parent); }
+  // Whether a right update of `record` can be matched by key. An object
+  // that may also sit in parents' tuples can move parents between keys
+  // before they are told, so its update walks every parent.
+  bool keyedRightUpdate(const QelInfo* record) const;
+  // Parents whose tuple holds the record get their left key computed
+  // again; those that may have moved join `stale`.
+  void rekeyParentsOf(const QelInfo* record) override;
+  // Forgets every parent and record (context reset).
+  void clear();
+
+  // Visits the right records of `key`; the visit may not remove records.
+  template <typename Visit>
+  void forEachRecordOfKey(void* key, Visit visit) const;
+  // Visits the parents of `key`; the visit may remove the parent it is
+  // given.
+  template <typename Visit>
+  void forEachParentOfKey(void* key, Visit visit);
+  // Visits the records a left re-match of `parent` visits: those of its
+  // key and those of its `children` (which may sit under other keys).
+  // First marks the record of each child with the child, as the re-match
+  // expects. The visit may not propagate anything.
+  template <typename Visit>
+  void forEachRecordToRematch(QelPartial* parent,
+                              const QelOrderedSet& children,
+                              Visit visit) const;
+  // Visits the parents a right re-match of `record` visits: those of its
+  // key and those of the record's children; every parent when the update
+  // may move parents between keys. First marks the parent of each child of
+  // the record with the child. The visit may not propagate anything.
+  template <typename Visit>
+  void forEachParentToRematch(QelInfo* record, Visit visit);
+  // The parents a counted join recounts for a change of `record`: those of
+  // its key and of its key before the update in progress, and the stale
+  // parents whose match set holds it.
+  void parentsToRecount(QelInfo* record, std::vector<QelPartial*>& parents);
+
+ private:
+  explicit QelJoinKeys(QelJoinMem* owner) : join(owner), right(nullptr) {}
+  // Called before each walk over the parents by key: counts the walk,
+  // indexes the parents at the second one, and tells whether the walk can
+  // use the index.
+  bool parentsIndexed();
   // Empties the parents' index; walks go through the left memory again.
   // An index emptied by its parents' leaving keeps its maps' capacity.
-  void dropLeftIndex() {
-    if (left.size() != 0) left.clear();
-    leftIndexed = false;
-    leftWalks = 0;
-  }
-
+  void dropLeftIndex();
   bool inChain(const QelClassNode* cls) const;
+  bool isStaleHolder(QelPartial* parent, const QelInfo* record) const;
 };
 
 // Merges entries of several groups and extra entries into one list in
 // descending sequence order, without duplicates.
 void QelMergeByAge(std::vector<QelKeyEntry*>& entries);
+
+template <typename Visit>
+void QelJoinKeys::forEachRecordOfKey(void* key, Visit visit) const {
+  QelKeyEntry* entry = right->newest(key);
+  while (entry != nullptr) {
+    QelKeyEntry* older = entry->older;
+    visit(static_cast<QelInfo*>(entry->item));
+    entry = older;
+  }
+}
+
+template <typename Visit>
+void QelJoinKeys::forEachParentOfKey(void* key, Visit visit) {
+  if (parentsIndexed()) {
+    QelKeyEntry* entry = left.newest(key);
+    while (entry != nullptr) {
+      QelKeyEntry* older = entry->older;
+      visit(static_cast<QelPartial*>(entry->item));
+      entry = older;
+    }
+    return;
+  }
+  QelPartial* parent = join->leftMem->partials;
+  while (parent != nullptr) {
+    QelPartial* next = parent->nextInMemory;
+    if (leftKeyOf(parent) == key) visit(parent);
+    parent = next;
+  }
+}
+
+template <typename Visit>
+void QelJoinKeys::forEachRecordToRematch(QelPartial* parent,
+                                         const QelOrderedSet& children,
+                                         Visit visit) const {
+  std::vector<QelKeyEntry*> entries;
+  for (QelKeyEntry* e = right->newest(parentKey(parent)); e; e = e->older) {
+    entries.push_back(e);
+  }
+  QelSetWalker walker(children);
+  while (void* item = walker.next()) {
+    QelPartial* child = static_cast<QelPartial*>(item);
+    child->record->mark = child;
+    QelKeyEntry* entry = right->find(child->record);
+    if (entry != nullptr) entries.push_back(entry);
+  }
+  QelMergeByAge(entries);
+  for (QelKeyEntry* entry : entries) visit(static_cast<QelInfo*>(entry->item));
+}
+
+template <typename Visit>
+void QelJoinKeys::forEachParentToRematch(QelInfo* record, Visit visit) {
+  const bool byKey = keyedRightUpdate(record);
+  const bool indexed = byKey && parentsIndexed();
+  void* const key = byKey ? right->find(record)->key : nullptr;
+  std::vector<QelKeyEntry*> entries;
+  if (indexed) {
+    for (QelKeyEntry* e = left.newest(key); e; e = e->older) {
+      entries.push_back(e);
+    }
+  }
+  for (QelPartial* child = join->partials; child; child = child->nextInMemory) {
+    if (child->record != record) continue;
+    child->parent->mark = child;
+    if (!indexed) continue;
+    QelKeyEntry* entry = left.find(child->parent);
+    if (entry != nullptr) entries.push_back(entry);
+  }
+  if (indexed) {
+    QelMergeByAge(entries);
+    for (QelKeyEntry* entry : entries) {
+      visit(static_cast<QelPartial*>(entry->item));
+    }
+    return;
+  }
+  for (QelPartial* parent = join->leftMem->partials; parent;
+       parent = parent->nextInMemory) {
+    if (!byKey || parent->mark != nullptr || leftKeyOf(parent) == key) {
+      visit(parent);
+    }
+  }
+}
 
 #endif  // QEL_JOIN_JOIN_KEYS_H

@@ -1,4 +1,4 @@
-// The join memory base, plain joins and right memories.
+// The join memory base.
 //
 // A join memory combines the partials of its left input with the object
 // records of its right input (the `matches` of one discrimination memory)
@@ -15,34 +15,27 @@
 
 #include <vector>
 
-#include "join/node_mem.h"
+#include "memory/join_interface.h"
+#include "memory/right_mem.h"
 
 class QelDiscMem;
 class QelJoinKeys;
-struct QelKeyEntry;
-struct QelRightKeyIndex;
 
-class QelJoinMem : public QelLeftMem {
+class QelJoinMem : public QelJoinInterface {
  public:
   QelLeftMem* leftMem;    // its partials are this join's parents
   QelRightMem* rightMem;  // null for joins without an object input
   QelRuleMem** disableRuleMems;  // null-terminated; owned array
   int disableRuleMemCount;
-  QelJoinKeys* keys;  // key indexes of a keyed join; null otherwise
+  // The key indexes of a keyed join, through which it makes every walk by
+  // key; owned; null for a join that is not keyed.
+  QelJoinKeys* keys;
 
   explicit QelJoinMem(QelContext* context);
   ~QelJoinMem() override;
 
-  virtual void bindNode(QelJoinNode* node);
-  virtual void retractContents();
-  virtual void rightRetract(QelInfo* record) = 0;
-  virtual void leftRetract(QelPartial* parent) = 0;
-  virtual void rightActivate(QelInfo* record, int depth, int mode) = 0;
-  virtual void leftActivate(QelPartial* parent, int depth, int mode) = 0;
-  virtual void populate() = 0;
-  virtual void clear() = 0;
-  virtual void expireChildren(QelPartial* parent) = 0;
-  virtual void dropChild(QelPartial* child) = 0;
+  void bindNode(QelJoinNode* node) override;
+  void retractContents() override;
 
   // propagate(), then the watchdogs of the rules ending here are disabled.
   void emit(QelPartial* child, int depth, int mode);
@@ -73,32 +66,10 @@ class QelJoinMem : public QelLeftMem {
   // Tells every successor to expire what it derived from `partial`.
   void expireSuccessors(QelPartial* partial);
 
-  // Keyed joins: the keys of a parent and of a right record.
-  void* leftKeyOf(QelPartial* parent) const {
-    return (context->*joinNode()->leftKey)(parent);
-  }
-  void* rightKeyOf(QelInfo* record) const {
-    return (context->*joinNode()->rightKey)(record);
-  }
-  // A parent enters (mode 0) or is told of a change (mode 1, 2): its left
-  // key is (re)computed before anything walks by key, and returned.
-  void* keyParent(QelPartial* parent, int mode);
-  // A parent left: it leaves the index, and the index is dropped once the
-  // left memory is empty.
-  void unkeyParent(QelPartial* parent);
-  // The left key of a parent: its entry's, or computed when not indexed.
-  void* parentKey(QelPartial* parent) const;
-  // Called before each walk over the parents by key: counts the walk,
-  // indexes the parents at the second one, and tells whether the walk can
-  // use the index.
-  bool parentsIndexed();
-  // The object of `record` changed: parents whose tuple holds it get their
-  // left key computed again.
-  void rekeyParentsOf(const QelInfo* record);
-  // Whether a right update of `record` can be matched by key. An object
-  // that may also sit in parents' tuples can move parents between keys
-  // before they are told, so its update walks every parent.
-  bool keyedRightUpdate(const QelInfo* record) const;
+ protected:
+  // The context's rule memories of a list of rule nodes, in list order: a
+  // null-terminated array the caller owns, and its length in `count`.
+  QelRuleMem** ruleMemsOf(const QelList& rules, int* count) const;
 };
 
 // A join node's test, read once for a walk that runs it on many pairs (a
@@ -132,51 +103,9 @@ struct QelMatchPair {
   QelPartial* second;
 };
 
-class QelJoinMemPlain : public QelJoinMem {
- public:
-  explicit QelJoinMemPlain(QelContext* context);
-
-  void rightRetract(QelInfo* record) override;
-  void leftRetract(QelPartial* parent) override;
-  void rightActivate(QelInfo* record, int depth, int mode) override;
-  void leftActivate(QelPartial* parent, int depth, int mode) override;
-  void populate() override;
-  void clear() override;
-  void expireChildren(QelPartial* parent) override;
-  void dropChild(QelPartial* child) override;
-
- private:
-  void makeChild(QelPartial* parent, QelInfo* record, int depth);
-  void rematch(QelPartial* parent, QelInfo* record, QelPartial* child,
-               int depth, int mode);
-  void rematchLeft(QelPartial* parent, int depth, int mode);
-  void rematchRight(QelInfo* record, int mode);
-};
-
-// Fans one discrimination memory's matches out to the joins that use it as
-// their right input.
-class QelRightMem : public QelNodeMem {
- public:
-  QelRightNode* node;
-  QelDiscMem* discMem;
-  // The right input's records by each right key function its keyed
-  // successors use; owned, and shared by the joins of one function.
-  std::vector<QelRightKeyIndex*> keyIndexes;
-
-  explicit QelRightMem(QelContext* context);
-  ~QelRightMem() override;
-
-  void bindNode(QelRightNode* node);
-  // Records enter and leave the key indexes when they enter and leave the
-  // right input, and are re-keyed when their object is updated.
-  void retractSuccessors(QelInfo* record);
-  void activateSuccessors(QelInfo* record, int mode);
-  void recordEntered(QelInfo* record);
-  void recordLeft(QelInfo* record);
-  void rekeyRecord(QelInfo* record);
-
- private:
-  void freeKeyIndexes();
-};
+// Gives a memory that feeds joins (an alpha, join or right memory) the join
+// memories of a node's successor list, in list order. Join nodes whose
+// pattern type has no memory are left out.
+void QelBindSuccessors(QelNodeMem* mem, const QelList& joinNodes);
 
 #endif  // QEL_JOIN_JOIN_MEM_H

@@ -5,20 +5,7 @@
 #include "memory/disc_mem.h"
 
 QelJoinMemPlainObjUnique::QelJoinMemPlainObjUnique(QelContext* owner)
-    : QelJoinMem(owner) {}
-
-void QelJoinMemPlainObjUnique::recordChild(QelPartial* child) {
-  childTable.insert(child->parent, child);
-  addPartial(child);
-}
-
-void QelJoinMemPlainObjUnique::makeChild(QelPartial* parent, QelInfo* record,
-                                         int depth) {
-  QelPartial* child = parent->extend(record, this);
-  if (child == nullptr) return;
-  emit(child, depth + 1, 0);
-  recordChild(child);
-}
+    : QelJoinMemSingle(owner) {}
 
 // The record the parent's key names in the right input, or null.
 QelInfo* QelJoinMemPlainObjUnique::partnerOf(QelPartial* parent, void** key) {
@@ -32,7 +19,7 @@ QelInfo* QelJoinMemPlainObjUnique::partnerOf(QelPartial* parent, void** key) {
 // second one, which the child table could not hold.
 void QelJoinMemPlainObjUnique::rightActivate(QelInfo* record, int depth,
                                              int mode) {
-  if (mode != 0) {
+  if (mode != QelModeNew) {
     rematchRight(record, mode);
     return;
   }
@@ -40,8 +27,8 @@ void QelJoinMemPlainObjUnique::rightActivate(QelInfo* record, int depth,
   QelPartial* parent = leftMem->partials;
   while (parent != nullptr) {
     QelPartial* next = parent->nextInMemory;
-    if (childTable.find(parent) == nullptr && test(record, parent)) {
-      makeChild(parent, record, depth);
+    if (childOf(parent) == nullptr && test(record, parent)) {
+      makeChild(parent, record, depth + 1);
     }
     parent = next;
   }
@@ -65,9 +52,9 @@ void QelJoinMemPlainObjUnique::rematchRight(QelInfo* record, int mode) {
     QelPartial* child = pair.second;
     const bool passes = test(record, parent);
     if (passes && child == nullptr) {
-      makeChild(parent, record, 0);
+      makeChild(parent, record, 1);
     } else if (passes) {
-      if (mode == 2 && noUpdate(0)) continue;
+      if (mode == QelModeUpdate && noUpdate(0)) continue;
       emit(child, 1, mode);
     } else if (child != nullptr) {
       dropChild(child);
@@ -78,24 +65,23 @@ void QelJoinMemPlainObjUnique::rematchRight(QelInfo* record, int mode) {
 void QelJoinMemPlainObjUnique::leftActivate(QelPartial* parent, int depth,
                                             int mode) {
   void* key = nullptr;
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     QelInfo* partner = partnerOf(parent, &key);
     if (partner == nullptr) return;
     if (test(partner, parent)) {
-      makeChild(parent, partner, depth);
+      makeChild(parent, partner, depth + 1);
       return;
     }
   }
-  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
   if (independent(depth)) {
-    if (mode == 2 && noUpdate(depth)) return;
-    if (child != nullptr) emit(child, depth + 1, mode);
+    passUpdate(parent, depth, mode);
     return;
   }
+  QelPartial* child = childOf(parent);
   key = joinNode()->key(context, parent);
   if (child != nullptr) {
     if (child->record->object == key && test(child->record, parent)) {
-      if (mode == 2 && noUpdate(depth)) return;
+      if (mode == QelModeUpdate && noUpdate(depth)) return;
       emit(child, depth + 1, mode);
       return;
     }
@@ -104,7 +90,7 @@ void QelJoinMemPlainObjUnique::leftActivate(QelPartial* parent, int depth,
   if (key == nullptr) return;
   QelInfo* partner = static_cast<QelInfo*>(rightIndex.find(key));
   if (partner == nullptr || !test(partner, parent)) return;
-  makeChild(parent, partner, depth);
+  makeChild(parent, partner, depth + 1);
 }
 
 void QelJoinMemPlainObjUnique::rightRetract(QelInfo* record) {
@@ -112,26 +98,8 @@ void QelJoinMemPlainObjUnique::rightRetract(QelInfo* record) {
   dropChildrenOf(record);
 }
 
-void QelJoinMemPlainObjUnique::leftRetract(QelPartial* parent) {
-  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
-  if (child != nullptr) dropChild(child);
-}
-
-void QelJoinMemPlainObjUnique::dropChild(QelPartial* child) {
-  childTable.remove(child->parent);
-  removePartial(child);
-}
-
-void QelJoinMemPlainObjUnique::expireChildren(QelPartial* parent) {
-  QelPartial* child = static_cast<QelPartial*>(childTable.find(parent));
-  if (child == nullptr) return;
-  expireSuccessors(child);
-  static_cast<QelRefCountedPartial*>(child)->markRemoved();
-}
-
 void QelJoinMemPlainObjUnique::clear() {
-  clearPartials();
-  childTable.clear();
+  QelJoinMemSingle::clear();
   rightIndex.clear();
 }
 
@@ -142,15 +110,5 @@ void QelJoinMemPlainObjUnique::populate() {
     // Records still indexed (after retractContents) keep their one entry.
     rightIndex.findOrInsert(record->object) = record;
   }
-  QelPartial* parent = leftMem->partials;
-  while (parent != nullptr) {
-    QelPartial* next = parent->nextInMemory;
-    leftActivate(parent, 0, 0);
-    parent = next;
-  }
-}
-
-void QelJoinMemPlainObjUnique::retractContents() {
-  childTable.clear();
-  QelJoinMem::retractContents();
+  QelJoinMemSingle::populate();
 }

@@ -4,31 +4,24 @@
 #ifndef QEL_JOIN_JOIN_OBJ_UNIQUE_H
 #define QEL_JOIN_JOIN_OBJ_UNIQUE_H
 
-#include "join/join_mem.h"
+#include "join/join_single.h"
 #include "util/pointer_map.h"
 
-class QelJoinMemPlainObjUnique : public QelJoinMem {
+class QelJoinMemPlainObjUnique : public QelJoinMemSingle {
  public:
-  // Pointer maps, not chained tables: no node per entry, and no resizing
-  // as parents and records come and go.
-  QelPointerMap childTable{QelKeyKind::kAddresses};  // parent -> its one child
+  // A pointer map, not a chained table: no node per entry, and no resizing
+  // as records come and go.
   QelPointerMap rightIndex;  // application object -> its right record
 
   explicit QelJoinMemPlainObjUnique(QelContext* context);
 
-  void retractContents() override;
   void rightRetract(QelInfo* record) override;
-  void leftRetract(QelPartial* parent) override;
   void rightActivate(QelInfo* record, int depth, int mode) override;
   void leftActivate(QelPartial* parent, int depth, int mode) override;
   void populate() override;
   void clear() override;
-  void expireChildren(QelPartial* parent) override;
-  void dropChild(QelPartial* child) override;
 
  private:
-  void recordChild(QelPartial* child);
-  void makeChild(QelPartial* parent, QelInfo* record, int depth);
   void rematchRight(QelInfo* record, int mode);
   QelInfo* partnerOf(QelPartial* parent, void** key);
 };

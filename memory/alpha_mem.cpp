@@ -15,7 +15,7 @@ void QelAlphaMem::bindAlphaNode(QelAlphaNode* alpha) {
 void QelAlphaMem::raiseToken(QelInfo* record) {
   QelPartial* token = new QelPartial(record);
   addPartial(token);
-  propagate(token, 1, 0);
+  propagate(token, 1, QelModeNew);
 }
 
 // ---------------------------------------------------------------- plain
@@ -23,14 +23,14 @@ void QelAlphaMem::raiseToken(QelInfo* record) {
 QelAlphaMemPlain::QelAlphaMemPlain(QelContext* owner) : QelAlphaMem(owner) {}
 
 void QelAlphaMemPlain::insert(QelInfo* record, int mode) {
-  if (mode <= 0) {
+  if (mode == QelModeNew) {
     QelPartial* partial = new QelPartial(record);
     addPartial(partial);
     partialTable.insert(record, partial);
     propagate(partial, 1, mode);
     return;
   }
-  if (mode == 2 && (node->noUpdateMask & 1)) return;
+  if (mode == QelModeUpdate && (node->noUpdateMask & 1)) return;
   QelPartial* partial = static_cast<QelPartial*>(partialTable.find(record));
   if (partial != nullptr) propagate(partial, 1, mode);
 }
@@ -61,8 +61,8 @@ QelPartial* QelAlphaMemCounted::token() {
 }
 
 void QelAlphaMemExists::insert(QelInfo*, int mode) {
-  if (mode != 0) return;
-  if (++matchCount == 1) propagate(token(), 1, 0);
+  if (mode != QelModeNew) return;
+  if (++matchCount == 1) propagate(token(), 1, QelModeNew);
 }
 
 void QelAlphaMemExists::retract(QelInfo*) {
@@ -70,29 +70,29 @@ void QelAlphaMemExists::retract(QelInfo*) {
 }
 
 void QelAlphaMemNot::insert(QelInfo*, int mode) {
-  if (mode == 0) ++matchCount;
+  if (mode == QelModeNew) ++matchCount;
   if (partials != nullptr) removePartial(partials);
 }
 
 void QelAlphaMemNot::retract(QelInfo*) {
-  if (--matchCount == 0) propagate(token(), 1, 0);
+  if (--matchCount == 0) propagate(token(), 1, QelModeNew);
 }
 
 void QelAlphaMemNot::seed() {
-  if (matchCount == 0) propagate(token(), 1, 0);
+  if (matchCount == 0) propagate(token(), 1, QelModeNew);
 }
 
 void QelAlphaMemCount::evaluate(int count) {
   const bool holds = alphaNode()->testCount(context, count) != 0;
   if (holds && partials == nullptr) {
-    propagate(token(), 1, 0);
+    propagate(token(), 1, QelModeNew);
   } else if (!holds && partials != nullptr) {
     removePartial(partials);
   }
 }
 
 void QelAlphaMemCount::insert(QelInfo*, int mode) {
-  if (mode != 0) return;
+  if (mode != QelModeNew) return;
   evaluate(++matchCount);
 }
 

@@ -7,7 +7,7 @@
 #ifndef QEL_MEMORY_ALPHA_MEM_H
 #define QEL_MEMORY_ALPHA_MEM_H
 
-#include "join/node_mem.h"
+#include "memory/node_mem.h"
 #include "util/pointer_map.h"
 
 class QelAlphaMem : public QelLeftMem {
@@ -107,7 +107,7 @@ class QelAlphaMemPacket : public QelAlphaMem {
   void insert(QelInfo* record, int mode) override;
   void retract(QelInfo*) override {}
   void clear() override { clearPartials(); }
-  void seed() override { insert(nullptr, 0); }
+  void seed() override { insert(nullptr, QelModeNew); }
 };
 
 #endif  // QEL_MEMORY_ALPHA_MEM_H

@@ -106,7 +106,8 @@ void QelForEachNode(Bucket* buckets, int bucketCount, Visit visit) {
 // Moves every node, in the order above, to the head of its new bucket's
 // chain. Nodes are not reallocated.
 template <typename Bucket, typename IndexOf>
-void QelRelinkChains(Bucket* old, int oldCount, Bucket* fresh, IndexOf indexOf) {
+void QelRelinkChains(Bucket* old, int oldCount, Bucket* fresh,
+                     IndexOf indexOf) {
   QelForEachNode(old, oldCount, [&](auto* node) {
     Bucket& bucket = fresh[indexOf(node->key)];
     node->nextInBucket = bucket.chain;
@@ -120,7 +121,9 @@ inline int QelGrownSize(int bucketCount, int count, int chainLength) {
   // load = count / bucketCount, truncated; compared without dividing.
   const bool longChain =
       chainLength > QelHashTable::kLongChain && count >= 3 * bucketCount;
-  if (!longChain && count < (QelHashTable::kMaxLoad + 1) * bucketCount) return 0;
+  if (!longChain && count < (QelHashTable::kMaxLoad + 1) * bucketCount) {
+    return 0;
+  }
   return QelNextTableSize(
       static_cast<int>(static_cast<float>(bucketCount) *
                        QelHashTable::kGrowthFactor));

@@ -1,17 +1,19 @@
 #include "memory/class_mem.h"
 
+#include <cstring>
 #include <new>
 
-#include "join/join_keys.h"
-#include "join/join_mem.h"
 #include "memory/disc_mem.h"
+#include "memory/record_keys.h"
+#include "memory/right_mem.h"
+#include "util/block_cache.h"
 
 QelClassMem::QelClassMem(QelContext* owner)
     : classNode(nullptr),
       context(owner),
       discCount(0),
       discMems(nullptr),
-      recordSlots(0) {}
+      recordExtra(0) {}
 
 QelClassMem::~QelClassMem() { delete[] discMems; }
 
@@ -27,29 +29,31 @@ void QelClassMem::bindClassNode(QelClassNode* node) {
   discMems[i] = nullptr;
 }
 
-int QelClassMem::layOutRecords() {
-  int slot = superMem() != nullptr ? superMem()->layOutRecords() : 0;
+std::size_t QelClassMem::layOutRecords() {
+  std::size_t offset = superMem() != nullptr ? superMem()->layOutRecords() : 0;
   for (QelDiscMem** disc = discMems; *disc != nullptr; ++disc) {
-    if ((*disc)->rightMem == nullptr) continue;
-    for (QelRightKeyIndex* index : (*disc)->rightMem->keyIndexes) {
-      index->slot = slot++;
+    const QelRightMem* right = (*disc)->rightMem;
+    if (right != nullptr && right->keys != nullptr) {
+      offset = right->keys->layOut(offset);
     }
   }
-  recordSlots = slot;
-  return slot;
+  recordExtra = offset;
+  return offset;
 }
 
 QelInfo* QelClassMem::newRecord(void* object) {
-  const std::size_t size = sizeof(QelInfo) + recordSlots * sizeof(QelKeyEntry);
-  QelInfo* record = ::new (QelAllocBlock(size)) QelInfo(object, this);
-  QelKeyEntry* entries = QelRightKeyIndex::entries(record);
-  for (int i = 0; i < recordSlots; ++i) ::new (&entries[i]) QelKeyEntry{};
+  void* block = QelAllocBlock(sizeof(QelInfo) + recordExtra);
+  QelInfo* record = ::new (block) QelInfo(object, this);
+  // The key indexes expect their part zero-filled (QelRecordKeys).
+  if (recordExtra != 0) {
+    std::memset(static_cast<char*>(block) + sizeof(QelInfo), 0, recordExtra);
+  }
   return record;
 }
 
 void QelClassMem::freeRecord(QelInfo* record) {
   record->~QelInfo();
-  QelFreeBlock(record, sizeof(QelInfo) + recordSlots * sizeof(QelKeyEntry));
+  QelFreeBlock(record, sizeof(QelInfo) + recordExtra);
 }
 
 QelClassMem* QelClassMem::superMem() const {
@@ -105,7 +109,9 @@ void QelClassMem::forgetRecord(QelInfo* record, unsigned char deleteObject) {
   void* object = record->object;
   infos.remove(record);
   callDoRetract(object);
-  if (deleteObject && classNode->kind != 1) classNode->deleteInstance(object);
+  if (deleteObject && classNode->kind != QelClassExternal) {
+    classNode->deleteInstance(object);
+  }
   freeRecord(record);
 }
 
@@ -113,7 +119,7 @@ void* QelClassMem::addObject(void* object) {
   QelInfo* record = recordObject(object);
   context->notifyAssertObject(record);
   callDoAssert(object);
-  activateDiscs(record, 0);
+  activateDiscs(record, QelModeNew);
   return object;
 }
 
@@ -127,8 +133,8 @@ void QelClassMem::removeObject(QelInfo* record, unsigned char deleteObject) {
 void QelClassMem::modifyObject(QelInfo* record, int mode) {
   context->notifyBeginUpdate(record);
   rekeyDiscs(record);
-  for (QelListCell* cell = keyedJoinMems.head; cell; cell = cell->next) {
-    static_cast<QelJoinMem*>(cell->item)->rekeyParentsOf(record);
+  for (QelListCell* cell = keyedParents.head; cell; cell = cell->next) {
+    static_cast<QelParentKeys*>(cell->item)->rekeyParentsOf(record);
   }
   activateDiscs(record, mode);
   context->notifyEndUpdate(record);
@@ -205,7 +211,7 @@ void* QelLogicalMem::addObject(void* object) {
     context->notifyStateLogical(record);
   }
   callDoAssert(object);
-  activateDiscs(record, 0);
+  activateDiscs(record, QelModeNew);
   return object;
 }
 

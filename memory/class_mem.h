@@ -8,6 +8,9 @@
 #ifndef QEL_MEMORY_CLASS_MEM_H
 #define QEL_MEMORY_CLASS_MEM_H
 
+#include <cstddef>
+
+#include "network/class_kind.h"
 #include "qel_class.h"
 #include "qel_context.h"
 
@@ -18,9 +21,9 @@ class QelClassMem {
   int discCount;
   QelDiscMem** discMems;  // own class's discrimination memories; owned
   QelOrderedSet infos;    // QelInfo* of objects of exactly this class
-  // Keyed join memories whose parents may hold objects of this class: an
-  // update re-keys those parents before it propagates.
-  QelList keyedJoinMems;
+  // QelParentKeys of the keyed joins whose parents may hold objects of
+  // this class: an update re-keys those parents before it propagates.
+  QelList keyedParents;
 
   explicit QelClassMem(QelContext* context);
   // Frees the arrays and set nodes; records are freed by their operations.
@@ -33,10 +36,11 @@ class QelClassMem {
   virtual void modifyObject(QelInfo* record, int mode);
 
   void bindClassNode(QelClassNode* node);
-  // Once every memory is bound: gives each right key index that records of
-  // this class can enter its entry slot, after those of the superclasses,
-  // and returns the number of slots a record of this class carries.
-  int layOutRecords();
+  // Once every memory is bound: gives the key indexes of every right input
+  // that records of this class can enter their place in the records, after
+  // those of the superclasses, and returns the bytes a record carries after
+  // its QelInfo.
+  std::size_t layOutRecords();
   // Removes (with deletion) every object of this class, newest first.
   void retractAll();
   // The silent reset: class hooks and deletion, no notification.
@@ -45,9 +49,9 @@ class QelClassMem {
   void releaseRecords();
 
  protected:
-  // Records of this class carry `recordSlots` key entries after the
-  // QelInfo, allocated with it (QelRightKeyIndex).
-  int recordSlots;
+  // Records of this class carry `recordExtra` bytes after the QelInfo,
+  // allocated with it, for the key indexes (QelRecordKeys::layOut).
+  std::size_t recordExtra;
 
   QelInfo* newRecord(void* object);
   void freeRecord(QelInfo* record);

@@ -1,7 +1,7 @@
 #include "memory/disc_mem.h"
 
-#include "join/join_mem.h"
 #include "memory/alpha_mem.h"
+#include "memory/right_mem.h"
 
 QelDiscMem::QelDiscMem(QelContext* owner)
     : node(nullptr), context(owner), rightMem(nullptr) {}
@@ -30,16 +30,16 @@ void QelDiscMem::bindDiscNode(QelDiscNode* disc) {
 
 void QelDiscMem::activate(QelInfo* record, int mode) {
   if (!node->evaluate(context, record)) {
-    if (mode > 0) deactivate(record);
+    if (mode != QelModeNew) deactivate(record);
     return;
   }
   // An object passing for the first time is new to every successor.
-  if (mode > 0 && !matches.contains(record)) mode = 0;
+  if (mode != QelModeNew && !matches.contains(record)) mode = QelModeNew;
   if (rightMem != nullptr) rightMem->activateSuccessors(record, mode);
-  if (mode == 0) {
+  if (mode == QelModeNew) {
     matches.insert(record);
-    if (rightMem != nullptr && !rightMem->keyIndexes.empty()) {
-      rightMem->recordEntered(record);
+    if (rightMem != nullptr && rightMem->keys != nullptr) {
+      rightMem->keys->entered(record);
     }
   }
   for (QelListCell* cell = alphaMems.head; cell; cell = cell->next) {
@@ -48,8 +48,8 @@ void QelDiscMem::activate(QelInfo* record, int mode) {
 }
 
 void QelDiscMem::rekeyRecord(QelInfo* record) {
-  if (rightMem != nullptr && !rightMem->keyIndexes.empty()) {
-    rightMem->rekeyRecord(record);
+  if (rightMem != nullptr && rightMem->keys != nullptr) {
+    rightMem->keys->rekey(record);
   }
 }
 
@@ -57,8 +57,8 @@ void QelDiscMem::deactivate(QelInfo* record) {
   if (!matches.contains(record)) return;
   if (rightMem != nullptr) rightMem->retractSuccessors(record);
   matches.remove(record);
-  if (rightMem != nullptr && !rightMem->keyIndexes.empty()) {
-    rightMem->recordLeft(record);
+  if (rightMem != nullptr && rightMem->keys != nullptr) {
+    rightMem->keys->left(record);
   }
   for (QelListCell* cell = alphaMems.head; cell; cell = cell->next) {
     static_cast<QelAlphaMem*>(cell->item)->retract(record);

@@ -4,7 +4,9 @@
 
 namespace {
 
-QelSetBucket* newSetBuckets(int n) { return QelNewBucketArray<QelSetBucket>(n); }
+QelSetBucket* newSetBuckets(int n) {
+  return QelNewBucketArray<QelSetBucket>(n);
+}
 
 void freeSetNodes(QelSetNode* node) {
   while (node != nullptr) {

@@ -1,5 +1,5 @@
-#include "join/join_mem.h"
 #include "memory/class_mem.h"
+#include "memory/join_interface.h"
 #include "qel_context.h"
 #include "qel_partial.h"
 #include "util/block_cache.h"
@@ -134,7 +134,7 @@ void QelRefCountedPartial::release() {
       return;
     }
     QelPartial* parent = partial->parent;
-    static_cast<QelJoinMem*>(partial->owner)->dropChild(partial);
+    static_cast<QelJoinInterface*>(partial->owner)->dropChild(partial);
     partial = static_cast<QelRefCountedPartial*>(parent);
   }
 }
@@ -143,7 +143,7 @@ void QelRefCountedPartial::markRemoved() {
   removed = 1;
   if (refCount != 0 || owner == nullptr) return;
   QelPartial* up = parent;
-  static_cast<QelJoinMem*>(owner)->dropChild(this);
+  static_cast<QelJoinInterface*>(owner)->dropChild(this);
   static_cast<QelRefCountedPartial*>(up)->release();
 }
 

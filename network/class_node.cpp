@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "network/class_kind.h"
 #include "qel_class.h"
 
 // The five descriptors are constructed when the library is loaded, in this
@@ -62,7 +63,7 @@ QelClassNode::QelClassNode(QelNetwork* network, int index)
     : network(network),
       index(index),
       name(nullptr),
-      kind(0),
+      kind(QelClassInternal),
       superClass(nullptr),
       equality(nullptr) {}
 

@@ -1,5 +1,6 @@
 #include <ostream>
 
+#include "network/class_kind.h"
 #include "qel_class.h"
 #include "qel_network.h"
 
@@ -7,11 +8,11 @@ namespace {
 
 const char* classKindText(int kind) {
   switch (kind) {
-    case 0:
+    case QelClassInternal:
       return " (internal) ";
-    case 1:
+    case QelClassExternal:
       return " (external) ";
-    case 2:
+    case QelClassLogical:
       return " (logical) ";
     default:
       return "";

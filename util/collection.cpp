@@ -1,6 +1,7 @@
-#include "memory/class_mem.h"
-#include "qel_context.h"
 #include "qel_iterator.h"
+#include "qel_list.h"
+#include "qel_partial.h"
+#include "qel_table.h"
 
 QelCollection::QelCollection(const QelOrderedSet* set, unsigned char copy)
     : walker(nullptr), snapshot(nullptr), set_(set) {
@@ -45,28 +46,4 @@ void QelCollection::reset() {
   } else {
     static_cast<QelSetWalker*>(walker)->restart();
   }
-}
-
-QelClassIterator::QelClassIterator(const QelContext* context,
-                                   const char* className)
-    : noSuchClass(0) {
-  iterator.init(static_cast<const QelList*>(nullptr));
-  const int index = context->getClassIndex(className);
-  if (index == -1) {
-    noSuchClass = 1;
-    return;
-  }
-  const QelClassMem* mem = context->classMems[index];
-  for (QelSetNode* node = mem->infos.first; node; node = node->older) {
-    records.append(node->key);
-  }
-  iterator.init(records);
-}
-
-QelClassIterator::~QelClassIterator() {}
-
-void* QelClassIterator::next() {
-  if (noSuchClass) return nullptr;
-  void* record = iterator.next();
-  return record != nullptr ? static_cast<QelInfo*>(record)->object : nullptr;
 }

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <utility>
 
-#include "join/node_mem.h"
+#include "memory/node_mem.h"
 
 namespace qelmodel {
 

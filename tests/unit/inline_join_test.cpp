@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "join/join_gated.h"
+#include "join/join_inline.h"
 #include "support/harness.h"
 
 using namespace qeltest;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "join/join_gated.h"
+#include "join/join_packet.h"
 #include "support/harness.h"
 
 using namespace qeltest;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "join/node_mem.h"
+#include "memory/node_mem.h"
 #include "qel_partial.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "join/join_gated.h"
+#include "join/join_wait.h"
 #include "support/harness.h"
 
 using namespace qeltest;

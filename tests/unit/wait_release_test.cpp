@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "join/join_gated.h"
+#include "join/join_wait.h"
 #include "memory/alpha_mem.h"
 #include "support/harness.h"
 

@@ -4,26 +4,34 @@
 // the join memories it feeds. QelLeftMem adds what every memory holding
 // partial matches has. propagate() and removePartial() are the only way
 // partials are passed on and taken back.
-#ifndef QEL_JOIN_NODE_MEM_H
-#define QEL_JOIN_NODE_MEM_H
+//
+// The join memories they feed are seen through QelJoinInterface; the join
+// layer, which knows how the context tables its join memories, hands each
+// memory its successors (QelBindSuccessors).
+#ifndef QEL_MEMORY_NODE_MEM_H
+#define QEL_MEMORY_NODE_MEM_H
 
+#include "memory/modes.h"
 #include "qel_context.h"
 #include "util/pointer_map.h"
+
+class QelJoinInterface;
 
 class QelNodeMem {
  public:
   QelContext* context;
   int successorCount;
-  QelJoinMem** successors;  // null-terminated, node successor order; owned
+  // null-terminated, node successor order; owned
+  QelJoinInterface** successors;
 
   explicit QelNodeMem(QelContext* context);
   virtual ~QelNodeMem();
   QelNodeMem(const QelNodeMem&) = delete;
   QelNodeMem& operator=(const QelNodeMem&) = delete;
 
- protected:
-  // Rebuilds `successors` from a node's successor list.
-  void bindSuccessors(const QelList& joinNodes);
+  // Takes `count` join memories (a null-terminated array, owned from now
+  // on) in place of the previous successors.
+  void setSuccessors(QelJoinInterface** joins, int count);
 };
 
 // The partials of a memory grouped by the record they add, each group newest
@@ -64,6 +72,7 @@ class QelLeftMem : public QelNodeMem {
   explicit QelLeftMem(QelContext* context);
   ~QelLeftMem() override;
 
+  // Builds `ruleActions` from the node; the successors come separately.
   void bindNode(QelLeftNode* node);
   void addPartial(QelPartial* partial);
   // Every successor's leftActivate first, then every rule action's
@@ -85,4 +94,4 @@ class QelLeftMem : public QelNodeMem {
   QelPartial* oldestPartial() const;
 };
 
-#endif  // QEL_JOIN_NODE_MEM_H
+#endif  // QEL_MEMORY_NODE_MEM_H

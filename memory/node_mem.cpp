@@ -1,25 +1,18 @@
-#include "join/node_mem.h"
+#include "memory/node_mem.h"
 
 #include <cstdint>
 
-#include "join/join_mem.h"
+#include "memory/join_interface.h"
 
 QelNodeMem::QelNodeMem(QelContext* owner)
     : context(owner), successorCount(0), successors(nullptr) {}
 
 QelNodeMem::~QelNodeMem() { delete[] successors; }
 
-// Join nodes whose pattern type has no memory are left out.
-void QelNodeMem::bindSuccessors(const QelList& joinNodes) {
+void QelNodeMem::setSuccessors(QelJoinInterface** joins, int count) {
   delete[] successors;
-  successors = new QelJoinMem*[joinNodes.length() + 1];
-  successorCount = 0;
-  for (QelListCell* cell = joinNodes.head; cell; cell = cell->next) {
-    QelJoinMem* mem =
-        context->joinMems[static_cast<QelJoinNode*>(cell->item)->index];
-    if (mem != nullptr) successors[successorCount++] = mem;
-  }
-  successors[successorCount] = nullptr;
+  successors = joins;
+  successorCount = count;
 }
 
 QelLeftMem::QelLeftMem(QelContext* owner)
@@ -38,7 +31,6 @@ QelLeftMem::~QelLeftMem() {
 void QelLeftMem::bindNode(QelLeftNode* left) {
   delete[] ruleActions;
   node = left;
-  bindSuccessors(left->successors);
   ruleActions = new QelRuleAction*[left->mainActions.length() + 1];
   ruleActionCount = 0;
   for (QelListCell* cell = left->mainActions.head; cell; cell = cell->next) {
@@ -74,7 +66,7 @@ void QelLeftMem::unlinkPartial(QelPartial* partial) {
 // Everything below the node is updated before the rules ending here hear
 // of the partial.
 void QelLeftMem::propagate(QelPartial* partial, int depth, int mode) {
-  for (QelJoinMem** join = successors; *join != nullptr; ++join) {
+  for (QelJoinInterface** join = successors; *join != nullptr; ++join) {
     (*join)->leftActivate(partial, depth, mode);
   }
   for (QelRuleAction** action = ruleActions; *action != nullptr; ++action) {
@@ -83,7 +75,7 @@ void QelLeftMem::propagate(QelPartial* partial, int depth, int mode) {
 }
 
 void QelLeftMem::removeFromSuccessors(QelPartial* partial) {
-  for (QelJoinMem** join = successors; *join != nullptr; ++join) {
+  for (QelJoinInterface** join = successors; *join != nullptr; ++join) {
     (*join)->leftRetract(partial);
   }
 }
