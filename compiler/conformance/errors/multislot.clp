@@ -1,0 +1,4 @@
+;;; Multifield slots are outside the language.
+(deftemplate item
+  (slot name)
+  (multislot tags))
