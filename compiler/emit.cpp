@@ -190,7 +190,7 @@ class Emitter {
       for (const Expr& arg : e.args) parts.push_back(boolean(arg, fact));
       return join(parts, n == "and" ? " && " : " || ");
     }
-    if (n == "not") return "!" + boolean(e.args[0], fact);
+    if (n == "not") return "!(" + boolean(e.args[0], fact) + ")";
     std::vector<std::string> a;
     for (const Expr& arg : e.args) a.push_back(value(arg, fact));
     if (n == "eq" || n == "neq") {
@@ -405,6 +405,12 @@ class Emitter {
       used.insert(link);
       return "f" + std::to_string(link);
     };
+    std::string locals;
+    for (size_t l = 0; l < rule.locals.size(); ++l) {
+      const Expr& start = rule.localStarts[l];
+      locals += "    Value v_" + identifier(rule.locals[l]) +
+                (start.kind == Expr::kRef ? " = " + value(start, local) : std::string()) + ";\n";
+    }
     std::string body;
     for (const Expr& a : rule.actions) {
       body += "    // " + sourceLine(a.where) + "\n";
@@ -418,8 +424,7 @@ class Emitter {
     for (int link : used) {
       s += "    Fact* const f" + std::to_string(link) + " = fact(p, " + std::to_string(length - 1 - link) + ");\n";
     }
-    for (const std::string& l : rule.locals) s += "    Value v_" + identifier(l) + ";\n";
-    return s + body + "  }\n";
+    return s + locals + body + "  }\n";
   }
 
   std::string actionName(int r) const {

@@ -220,7 +220,7 @@ class RuleBuilder {
         if (!inAction) return fail(s.where, name + " is not supported in a condition");
         return compileAction(s, out);
       }
-      return fail(s.where, "function " + name + " is not supported");
+      return fail(s.items[0].where, "function " + name + " is not supported");
     }
     if (f->action && !inAction) return fail(s.where, name + " is not supported in a condition");
     const int n = static_cast<int>(s.items.size()) - 1;
@@ -265,7 +265,7 @@ class RuleBuilder {
           return fail(item.where, "expected (SLOT value) in a fact of template " + name);
         }
         const int slot = t.slotIndex(item.head());
-        if (slot < 0) return fail(item.where, "template " + name + " has no slot " + item.head());
+        if (slot < 0) return fail(item.items[0].where, "unknown slot " + item.head() + " in template " + name);
         if (item.items.size() != 2) {
           return fail(item.where, "slot " + item.head() + " takes one value (multislots are not supported)");
         }
@@ -278,7 +278,7 @@ class RuleBuilder {
     }
     if (lists && s.items.size() > 1 && s.items[1].isList && !s.items[1].head().empty() &&
         s.items[1].items.size() == 2 && !inActionFunction(s.items[1].head())) {
-      return fail(s.where, "unknown template " + name);
+      return fail(s.items[0].where, "unknown template " + name);
     }
     out.templ = model_.orderedTemplate(name, s.items.size() - 1);
     for (size_t i = 1; i < s.items.size(); ++i) {
@@ -307,7 +307,7 @@ class RuleBuilder {
       return true;
     }
     auto it = env_.find(s.text);
-    if (it == env_.end()) return fail(s.where, "variable ?" + s.text + " is not bound");
+    if (it == env_.end()) return fail(s.where, "unbound variable ?" + s.text);
     out = ref(it->second.link, it->second.slot, s.where);
     return true;
   }
@@ -379,7 +379,7 @@ class RuleBuilder {
     if (k >= 62) return fail(c.where, "more than 61 patterns in one rule is not supported");
     const int declared = model_.findTemplate(c.relation);
     if (c.slotForm || (declared >= 0 && c.fields.empty())) {
-      if (declared < 0) return fail(c.where, "unknown template " + c.relation);
+      if (declared < 0) return fail(c.relationWhere, "unknown template " + c.relation);
       link.templ = declared;
     } else {
       if (declared >= 0) {
@@ -398,7 +398,7 @@ class RuleBuilder {
       std::set<int> seen;
       for (const SlotConstraint& sc : c.slots) {
         const int slot = t.slotIndex(sc.slot);
-        if (slot < 0) return fail(sc.where, "template " + t.name + " has no slot " + sc.slot);
+        if (slot < 0) return fail(sc.where, "unknown slot " + sc.slot + " in template " + t.name);
         if (!seen.insert(slot).second) return fail(sc.where, "slot " + sc.slot + " is constrained twice");
         if (!addConstraint(sc.constraint, k, slot, tests)) return false;
       }
@@ -448,7 +448,7 @@ class RuleBuilder {
         return true;
       case Term::kVariable: {
         auto it = env_.find(term.value.text);
-        if (it == env_.end()) return fail(term.value.where, "variable ?" + term.value.text + " is not bound");
+        if (it == env_.end()) return fail(term.value.where, "unbound variable ?" + term.value.text);
         out = call(term.negated ? "neq" : "eq", {field, ref(it->second.link, it->second.slot, term.value.where)},
                    term.value.where);
         return true;
@@ -507,7 +507,7 @@ class RuleBuilder {
           return fail(item.where, "expected (SLOT value)");
         }
         const int slot = t.slotIndex(item.head());
-        if (slot < 0) return fail(item.where, "template " + t.name + " has no slot " + item.head());
+        if (slot < 0) return fail(item.items[0].where, "unknown slot " + item.head() + " in template " + t.name);
         Expr v;
         if (!compileExpr(item.items[1], v, true)) return false;
         changes.slots.push_back(slot);
@@ -524,8 +524,13 @@ class RuleBuilder {
       if (!compileExpr(s.items[2], value, true)) return false;
       const std::string& var = s.items[1].text;
       if (std::find(locals_.begin(), locals_.end(), var) == locals_.end()) {
+        Expr start;
+        start.literal = Literal{TokenKind::kSymbol, "nil"};
+        auto bound = env_.find(var);
+        if (bound != env_.end()) start = ref(bound->second.link, bound->second.slot, s.items[1].where);
         locals_.push_back(var);
         rule_->locals.push_back(var);
+        rule_->localStarts.push_back(std::move(start));
       }
       Expr target;
       target.kind = Expr::kLocal;
@@ -552,7 +557,7 @@ class RuleBuilder {
       return true;
     }
     if (!s.isList) return fail(s.where, "expected an action");
-    if (findFunction(name) == nullptr) return fail(s.where, "function " + name + " is not supported");
+    if (findFunction(name) == nullptr) return fail(s.items[0].where, "function " + name + " is not supported");
     return compileExpr(s, out, true);
   }
 

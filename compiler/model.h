@@ -80,6 +80,9 @@ struct RuleModel {
   std::vector<Link> links;
   std::vector<Expr> actions;
   std::vector<std::string> locals;  // bind variables of the actions
+  // The value each local starts with: nil, or the pattern variable it
+  // rebinds (which keeps its value until the bind runs).
+  std::vector<Expr> localStarts;
 
   std::string print() const;
 };

@@ -101,8 +101,10 @@ class SexpReader {
   bool readAll(std::vector<Sexp>& forms, Error& error) {
     while (tokens_[pos_].kind != TokenKind::kEnd) {
       if (tokens_[pos_].kind != TokenKind::kOpen) {
-        error = Error{tokens_[pos_].where, "expected '(' to start a construct, found " +
-                                               describe(tokens_[pos_])};
+        error = Error{tokens_[pos_].where, tokens_[pos_].kind == TokenKind::kClose
+                                               ? std::string("unexpected ')'")
+                                               : "expected '(' to start a construct, found " +
+                                                     describe(tokens_[pos_])};
         return false;
       }
       Sexp form;
@@ -179,7 +181,7 @@ class ConstructParser {
         out.rules.emplace_back();
         if (!parseRule(form, out.rules.back())) return false;
       } else if (head.compare(0, 3, "def") == 0) {
-        return fail(unsupported(form.where, head));
+        return fail(unsupported(form.items[0].where, head));
       } else if (!head.empty()) {
         out.facts.push_back(std::move(form));
       } else {
@@ -224,7 +226,7 @@ class ConstructParser {
     for (size_t i = skipComment(form, 2); i < form.items.size(); ++i) {
       const Sexp& slot = form.items[i];
       const std::string kind = slot.head();
-      if (kind == "multislot") return fail(unsupported(slot.where, "multislot"));
+      if (kind == "multislot") return fail(unsupported(slot.items[0].where, "multislot"));
       if (kind != "slot" && kind != "field") {
         return fail(Error{slot.where, "expected (slot NAME ...) in deftemplate " + out.name});
       }
@@ -340,7 +342,7 @@ class ConstructParser {
       return true;
     }
     if (head == "forall" || head == "logical" || head == "accumulate" || head == "object") {
-      return fail(unsupported(form.where, "conditional element " + head));
+      return fail(unsupported(form.items[0].where, "conditional element " + head));
     }
     return parsePattern(form, out);
   }
@@ -349,6 +351,7 @@ class ConstructParser {
     out.kind = Condition::kPattern;
     out.where = form.where;
     out.relation = form.head();
+    if (!form.items.empty()) out.relationWhere = form.items[0].where;
     if (out.relation.empty()) {
       return fail(Error{form.where, "a pattern starts with a symbol, found " +
                                         (form.items.empty() ? std::string("()") : form.items[0].print())});
@@ -364,7 +367,7 @@ class ConstructParser {
       for (size_t i = 1; i < form.items.size(); ++i) {
         const Sexp& s = form.items[i];
         SlotConstraint sc;
-        sc.where = s.where;
+        sc.where = s.items.empty() ? s.where : s.items[0].where;
         if (s.items.empty() || s.items[0].isList || s.items[0].atom != TokenKind::kSymbol) {
           return fail(Error{s.where, "expected (SLOT constraint)"});
         }

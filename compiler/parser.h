@@ -53,7 +53,7 @@ struct Constraint {
 
 struct SlotConstraint {
   std::string slot;
-  Location where;
+  Location where;  // of the slot's name
   Constraint constraint;
 };
 
@@ -65,6 +65,7 @@ struct Condition {
   // kPattern
   std::string factVariable;  // ?f <- ..., without "?"; empty when none
   std::string relation;
+  Location relationWhere;
   bool slotForm = false;                 // (rel (slot c) ...) rather than (rel c ...)
   std::vector<Constraint> fields;        // ordered form
   std::vector<SlotConstraint> slots;     // slot form
