@@ -248,17 +248,17 @@ class Emitter {
       }
     } else if (n == "assert") {
       for (const Expr& f : e.args) {
-        out += indent + "{\n" + indent + "  Fact* fact = Fact::make(&" + templateName(f.templ) + ");\n";
+        out += indent + "{\n" + indent + "  Fact* made = Fact::make(&" + templateName(f.templ) + ");\n";
         fillSlots(f, fact, indent + "  ", out);
-        out += indent + "  assertFact(fact);\n" + indent + "}\n";
+        out += indent + "  assertFact(made);\n" + indent + "}\n";
       }
     } else if (n == "retract") {
       for (const Expr& f : e.args) out += indent + "retractFact(" + fact(f.link) + ");\n";
     } else if (n == "modify" || n == "duplicate") {
       const std::string old = fact(e.args[0].link);
-      out += indent + "{\n" + indent + "  Fact* fact = " + old + "->copy();\n";
+      out += indent + "{\n" + indent + "  Fact* made = " + old + "->copy();\n";
       fillSlots(e.args[1], fact, indent + "  ", out);
-      out += indent + (n == "modify" ? "  modifyFact(" + old + ", fact);\n" : "  assertFact(fact);\n") + indent + "}\n";
+      out += indent + (n == "modify" ? "  modifyFact(" + old + ", made);\n" : "  assertFact(made);\n") + indent + "}\n";
     } else if (n == "bind") {
       out += indent + "v_" + identifier(e.args[0].name) + " = " + value(e.args[1], fact) + ";\n";
     } else if (n == "if") {
@@ -269,6 +269,13 @@ class Emitter {
         for (const Expr& a : e.args[2].args) statement(a, fact, indent + "  ", out);
       }
       out += indent + "}\n";
+    } else if (n == "witness") {
+      const Expr& f = e.args[0];
+      out += indent + "{\n" + indent + "  Fact* made = Fact::make(&" + templateName(f.templ) + ");\n";
+      fillSlots(f, fact, indent + "  ", out);
+      out += indent + "  // Held while this match lasts; an equal witness held already gains a support.\n";
+      out += indent + "  justification = p;\n" + indent + "  assertObject(" + std::to_string(f.templ) + ", made);\n" +
+             indent + "  justification = nullptr;\n" + indent + "}\n";
     } else if (n == "halt") {
       out += indent + "halted_ = true;\n";
     } else if (n == "progn") {
@@ -281,7 +288,7 @@ class Emitter {
   void fillSlots(const Expr& form, const FactAccess& fact, const std::string& indent, std::string& out) {
     const TemplateModel& t = model_.templates[form.templ];
     for (size_t i = 0; i < form.args.size(); ++i) {
-      out += indent + "fact->slot[" + std::to_string(form.slots[i]) + "] = " + value(form.args[i], fact) +
+      out += indent + "made->slot[" + std::to_string(form.slots[i]) + "] = " + value(form.args[i], fact) +
              ";  // " + t.slots[form.slots[i]] + "\n";
     }
   }
@@ -397,8 +404,22 @@ class Emitter {
     return s;
   }
 
+  // An auxiliary rule asserts its witness as soon as its match appears (from
+  // notifyAddRule), so that the not or exists link above it changes in the
+  // same working-memory operation as the conjunction; its action is empty.
+  std::string witnessFunction(int r) {
+    const RuleModel& rule = model_.rules[r];
+    const int length = static_cast<int>(rule.links.size());
+    FactAccess fact = [length](int link) { return "fact(p, " + std::to_string(length - 1 - link) + ")"; };
+    std::string s = "  // " + rule.name + ", " + sourceLine(rule.where) + "\n";
+    s += "  void witness" + std::to_string(r) + "(QelPartial* p) {\n";
+    for (const Expr& a : rule.actions) statement(a, fact, "    ", s);
+    return s + "  }\n  void " + actionName(r) + "(QelPartial*) {}\n";
+  }
+
   std::string actionFunction(int r) {
     const RuleModel& rule = model_.rules[r];
+    if (rule.auxiliary) return witnessFunction(r);
     const int length = static_cast<int>(rule.links.size());
     std::set<int> used;
     FactAccess local = [&](int link) {
@@ -449,9 +470,9 @@ class Emitter {
     }
     reset += "    assertFact(Fact::make(&" + templateName(model_.initialFact) + "));\n";
     for (const Expr& f : model_.deffacts) {
-      reset += "    {\n      Fact* fact = Fact::make(&" + templateName(f.templ) + ");\n";
+      reset += "    {\n      Fact* made = Fact::make(&" + templateName(f.templ) + ");\n";
       fillSlots(f, none, "      ", reset);
-      reset += "      assertFact(fact);\n    }\n";
+      reset += "      assertFact(made);\n    }\n";
     }
     std::string s;
     s += "class " + name + " : public QelContext {\n public:\n";
@@ -477,7 +498,19 @@ class Emitter {
     s += "  // Frees the facts retracted by the action that just ran.\n";
     s += "  void endAction() { facts_.collect(); }\n\n";
     s += "  // Tests and keys.\n" + tests + "\n  // Actions.\n" + actions + "\n";
-    s += " protected:\n  void notifyBeginRule(QelInstance*) override { ++fired_; }\n\n private:\n";
+    s += " protected:\n";
+    if (firstAuxiliary() < static_cast<int>(model_.rules.size())) {
+      s += "  // Auxiliary rules (from " + std::to_string(firstAuxiliary()) + " on) are not counted as firings.\n";
+      s += "  void notifyBeginRule(QelInstance* instance) override {\n"
+           "    if (instance->ruleIndex() < " + std::to_string(firstAuxiliary()) + ") ++fired_;\n  }\n";
+      s += "  void notifyAddRule(QelInstance* instance) override {\n    switch (instance->ruleIndex()) {\n";
+      for (size_t r = firstAuxiliary(); r < model_.rules.size(); ++r) {
+        s += "      case " + std::to_string(r) + ": witness" + std::to_string(r) + "(instance->partial); break;\n";
+      }
+      s += "      default: break;\n    }\n  }\n\n private:\n";
+    } else {
+      s += "  void notifyBeginRule(QelInstance*) override { ++fired_; }\n\n private:\n";
+    }
     s += "  static Fact* fact(QelInfo* i) { return static_cast<Fact*>(i->object); }\n";
     s += "  static Fact* fact(QelPartial* p, int n) { return static_cast<Fact*>(p->tailn(n)->record->object); }\n\n";
     s += "  // A fact equal to one in working memory is not asserted again.\n";
@@ -508,6 +541,20 @@ class Emitter {
          "    c->endAction();\n"
          "    return c->halted() ? -2 : 0;\n  }\n};\n\n";
     s += "QelActionNode* " + net + "::newActionNode(QelRuleNode* rule) { return new FiringAction(rule); }\n\n";
+    if (hasWitnesses()) {
+      s += "// Witnesses are logical objects: equal when they record the same facts,\n"
+           "// deleted by the library when their last support ends.\n"
+           "class WitnessClass : public QelClassNode {\n public:\n"
+           "  WitnessClass(QelNetwork* network, int index) : QelClassNode(network, index) {\n"
+           "    kind = 2;\n    equality = &sameFacts;\n  }\n"
+           "  void deleteInstance(void* object) override { Fact::destroy(static_cast<Fact*>(object)); }\n\n"
+           " private:\n"
+           "  static unsigned char sameFacts(void* held, void* asserted) {\n"
+           "    const Fact* a = static_cast<const Fact*>(held);\n"
+           "    const Fact* b = static_cast<const Fact*>(asserted);\n"
+           "    for (int s = 0; s < a->tmpl->slotCount; ++s) {\n"
+           "      if (a->slot[s] != b->slot[s]) return 0;\n    }\n    return 1;\n  }\n};\n\n";
+    }
     s += "char kRulesetName[] = " + cString(options_.rulesetName) + ";\n";
     s += "char kClassNames[][" + std::to_string(longestClassName() + 1) + "] = {";
     for (size_t t = 0; t <= model_.templates.size(); ++t) {
@@ -522,11 +569,20 @@ class Emitter {
          ", /*discs*/ " + std::to_string(plan_.discs.size()) + ", /*alphas*/ " + std::to_string(plan_.alphas.size()) +
          ", /*rights*/ " + std::to_string(plan_.rights.size()) + ", /*joins*/ " + std::to_string(plan_.joins.size()) +
          ");\n";
-    s += "  for (int c = 0; c <= " + std::to_string(model_.templates.size()) + "; ++c) {\n"
-         "    QelClassNode* node = new QelClassNode(this, c);\n"
-         "    node->name = kClassNames[c];\n"
-         "    node->kind = 1;  // the context's fact store owns the facts\n"
-         "    classes.append(node);\n  }\n";
+      std::string witnesses;
+    for (size_t t = 0; t < model_.templates.size(); ++t) {
+      if (model_.templates[t].witness) witnesses += std::string(witnesses.empty() ? "" : " || ") + "c == " + std::to_string(t);
+    }
+    s += "  for (int c = 0; c <= " + std::to_string(model_.templates.size()) + "; ++c) {\n";
+    if (witnesses.empty()) {
+      s += "    QelClassNode* node = new QelClassNode(this, c);\n"
+           "    node->kind = 1;  // the context's fact store owns the facts\n";
+    } else {
+      s += "    const bool witness = " + witnesses + ";\n"
+           "    QelClassNode* node = witness ? new WitnessClass(this, c) : new QelClassNode(this, c);\n"
+           "    if (!witness) node->kind = 1;  // the context's fact store owns the facts\n";
+    }
+    s += "    node->name = kClassNames[c];\n    classes.append(node);\n  }\n";
     s += "  using C = " + ctx + ";\n";
     for (size_t d = 0; d < plan_.discs.size(); ++d) {
       const DiscPlan& disc = plan_.discs[d];
@@ -565,6 +621,19 @@ class Emitter {
     }
     s += "}\n\n";
     return s;
+  }
+
+  int firstAuxiliary() const {
+    int r = 0;
+    while (r < static_cast<int>(model_.rules.size()) && !model_.rules[r].auxiliary) ++r;
+    return r;
+  }
+
+  bool hasWitnesses() const {
+    for (const TemplateModel& t : model_.templates) {
+      if (t.witness) return true;
+    }
+    return false;
   }
 
   size_t longestClassName() const {

@@ -97,6 +97,9 @@ std::string Model::print() const {
 
 namespace {
 
+// Above every salience a program may declare (CLIPS allows up to 10000).
+const int kAuxiliarySalience = 1 << 20;
+
 struct Function {
   const char* name;
   int minArgs;
@@ -324,9 +327,11 @@ class RuleBuilder {
         if (c.children.size() == 1 && inner->kind == Condition::kAnd && inner->children.size() == 1) {
           inner = &inner->children[0];
         }
-        if (c.children.size() != 1 || inner->kind != Condition::kPattern) {
-          return fail(c.where, std::string(c.kind == Condition::kNot ? "not" : "exists") +
-                                   " over more than one pattern is not supported");
+        if (c.children.size() == 1 && inner->kind == Condition::kAnd) {
+          return addConjunction(c, inner->children);
+        }
+        if (inner->kind != Condition::kPattern) {
+          return addConjunction(c, c.children);
         }
         if (!inner->factVariable.empty()) {
           return fail(inner->where, "a fact address inside not or exists is not supported");
@@ -338,6 +343,53 @@ class RuleBuilder {
       }
       default: return fail(c.where, "conditional element " + c.print() + " is not supported here");
     }
+  }
+
+  // (not (and C...)) and (exists (and C...)): an auxiliary rule made of
+  // this rule's links so far and C... asserts a witness of the facts so
+  // far; this rule then tests for the witness with a not or exists link.
+  bool addConjunction(const Condition& c, const std::vector<Condition>& inner) {
+    const int k = currentLink() + 1;
+    TemplateModel w;
+    w.name = "qelc-witness-" + std::to_string(model_.templates.size());
+    w.witness = true;
+    for (int j = 0; j < k; ++j) {
+      w.slots.push_back("link" + std::to_string(j));
+      w.defaults.push_back(Literal{TokenKind::kSymbol, "nil"});
+    }
+    model_.templates.push_back(std::move(w));
+    const int witness = static_cast<int>(model_.templates.size()) - 1;
+
+    RuleModel aux;
+    aux.name = rule_->name + "~" + std::to_string(model_.auxiliaries.size());
+    aux.where = c.where;
+    aux.salience = kAuxiliarySalience;
+    aux.auxiliary = true;
+    aux.links = rule_->links;
+    RuleBuilder sub(model_, error_);
+    sub.rule_ = &aux;
+    sub.env_ = env_;
+    for (const Condition& child : inner) {
+      if (!sub.addCondition(child)) return false;
+    }
+    Expr record;
+    record.kind = Expr::kFactForm;
+    record.where = c.where;
+    record.templ = witness;
+    Link check;
+    check.kind = c.kind == Condition::kNot ? Link::kNot : Link::kExists;
+    check.templ = witness;
+    check.where = c.where;
+    for (int j = 0; j < k; ++j) {
+      if (rule_->links[j].kind == Link::kNot || rule_->links[j].kind == Link::kExists) continue;
+      record.slots.push_back(j);
+      record.args.push_back(ref(j, -1, c.where));
+      check.joinTests.push_back(call("eq", {ref(k, j, c.where), ref(j, -1, c.where)}, c.where));
+    }
+    aux.actions.push_back(call("witness", {std::move(record)}, c.where));
+    model_.auxiliaries.push_back(std::move(aux));
+    rule_->links.push_back(std::move(check));
+    return true;
   }
 
   bool addTest(const Condition& c) {
@@ -687,6 +739,11 @@ bool buildModel(const std::vector<SourceFile>& files, Model& model, Error& error
       }
     }
   }
+  for (RuleModel& aux : model.auxiliaries) {
+    groupOf.push_back(aux.links[0].kind == Link::kRoot ? aux.links[0].templ : -1);
+    model.rules.push_back(std::move(aux));
+  }
+  model.auxiliaries.clear();
   // After a reset the rules that start with not or exists fire first, then
   // the others, each set in the order its first conditions appeared.
   std::vector<int> order;

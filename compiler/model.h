@@ -54,6 +54,10 @@ struct TemplateModel {
   bool ordered = false;  // implied by an ordered fact: slots are fields
   std::vector<std::string> slots;
   std::vector<Literal> defaults;
+  // A witness records that a conjunction under not or exists holds for
+  // the facts of its slots; its objects are logical, supported by the
+  // matches of an auxiliary rule.
+  bool witness = false;
 
   int slotIndex(const std::string& slot) const;
 };
@@ -77,6 +81,10 @@ struct RuleModel {
   Location where;
   int salience = 0;
   int branch = 0;  // index of the or-branch it came from
+  // An auxiliary rule asserts the witness of a (not (and ...)) or
+  // (exists (and ...)) of another rule; it fires before any user rule and
+  // is not counted as a firing.
+  bool auxiliary = false;
   std::vector<Link> links;
   std::vector<Expr> actions;
   std::vector<std::string> locals;  // bind variables of the actions
@@ -100,6 +108,7 @@ struct Model {
   std::vector<RuleModel> rules;  // rule index order
   std::vector<Expr> deffacts;    // fact forms, in reset order
   std::vector<RootGroup> groups;
+  std::vector<RuleModel> auxiliaries;  // appended to rules once all are built
   int initialFact = -1;          // template of (initial-fact)
 
   std::string print() const;
