@@ -48,6 +48,7 @@ class Planner {
 
   void run() {
     for (size_t r = 0; r < model_.rules.size(); ++r) addRule(static_cast<int>(r));
+    putFirstLinksFirst();
     computeMasks();
   }
 
@@ -56,7 +57,10 @@ class Planner {
     std::vector<const Expr*> tests;
     for (const Expr& t : link.objectTests) tests.push_back(&t);
     const int templ = link.kind == Link::kRoot ? rootClass() : link.templ;
-    std::string key = std::to_string(templ) + ":" +
+    // A pattern's first link and its later links use separate nodes even
+    // for the same tests: a new object then reaches every first link (left
+    // activations) before any join's right input, as in CLIPS.
+    std::string key = std::string(k == 0 ? "first " : "later ") + std::to_string(templ) + ":" +
                       (link.kind == Link::kRoot ? "group " + std::to_string(link.templ) + " " : "") +
                       testsKey(tests, k);
     auto it = discs_.find(key);
@@ -75,6 +79,25 @@ class Planner {
     }
     plan_.discs[d].origins.push_back(Origin{r, k});
     return d;
+  }
+
+  // A class memory visits its discrimination nodes in index order.
+  void putFirstLinksFirst() {
+    std::vector<int> order;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (size_t d = 0; d < plan_.discs.size(); ++d) {
+        if ((plan_.discs[d].alpha >= 0) == (pass == 0)) order.push_back(static_cast<int>(d));
+      }
+    }
+    std::vector<int> number(order.size());
+    std::vector<DiscPlan> discs;
+    for (size_t n = 0; n < order.size(); ++n) {
+      number[order[n]] = static_cast<int>(n);
+      discs.push_back(std::move(plan_.discs[order[n]]));
+    }
+    plan_.discs.swap(discs);
+    for (AlphaPlan& a : plan_.alphas) a.disc = number[a.disc];
+    for (int& d : plan_.rights) d = number[d];
   }
 
   int rootClass() const { return static_cast<int>(model_.templates.size()); }

@@ -33,12 +33,14 @@ TEST(Plan, SharesDiscriminationAlphaRightNodesAndJoinPrefixes) {
       "(defrule r1 (avh (a color) (v red) (h ?h)) (avh (v dog) (a pet) (h ?h)) (x ?h) => )\n"
       "(defrule r2 (avh (v red) (a color) (h ?c)) (avh (a pet) (v dog) (h ?c)) (y) => )\n"
       "(defrule r3 (avh (a pet) (v dog)) => )\n");
-  // Tests are shared whatever their order and the variables' names.
+  // Tests are shared whatever their order and the variables' names; first
+  // links get nodes of their own, visited before those of later links.
   EXPECT_EQ(p,
             "disc 0 class 1 (eq $.0 color) (eq $.1 red) alpha 0\n"
-            "disc 1 class 1 (eq $.1 dog) (eq $.0 pet) right 0 alpha 1\n"
-            "disc 2 class 2 right 1\n"
-            "disc 3 class 3 right 2\n"
+            "disc 1 class 1 (eq $.0 pet) (eq $.1 dog) alpha 1\n"
+            "disc 2 class 1 (eq $.1 dog) (eq $.0 pet) right 0\n"
+            "disc 3 class 2 right 1\n"
+            "disc 4 class 3 right 2\n"
             "alpha 0 noupdate fffffffe\n"
             "alpha 1 noupdate ffffffff\n"
             "join 0 plain link 1 left alpha 0 right 0 (eq $1.2 $0.2) key $0.2=$1.2 indep fffffffc noupdate fffffffd\n"
