@@ -477,7 +477,13 @@ class Emitter {
     std::string s;
     s += "class " + name + " : public QelContext {\n public:\n";
     s += "  explicit " + name + "(" + prefix_ + "Network* network) { initialize(network); }\n";
-    s += "  ~" + name + "() override { for (Fact* root : roots_) Fact::destroy(root); }\n";
+    if (hasWitnesses()) {
+      s += "  ~" + name + "() override {\n"
+           "    qelRetractAll();  // deletes the witnesses still held\n"
+           "    for (Fact* root : roots_) Fact::destroy(root);\n  }\n";
+    } else {
+      s += "  ~" + name + "() override { for (Fact* root : roots_) Fact::destroy(root); }\n";
+    }
     s += "  const char* getRulesetName() const override { return " + cString(options_.rulesetName) + "; }\n\n";
     s += "  // (reset): the root objects, (initial-fact), then the deffacts in order.\n";
     s += "  void reset() {\n" + reset + "  }\n\n";
