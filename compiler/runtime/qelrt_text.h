@@ -29,20 +29,20 @@ inline Value symCat(std::initializer_list<Value> parts) {
 
 // One directive of format: %[flags][width][.precision]c with c one of
 // d f g e s; %n is a newline, %r a carriage return, %% a percent sign.
-inline std::string formatOne(const std::string& spec, char conversion, const Value& v) {
+inline std::string formatOne(const std::string& directive, char conversion, const Value& v) {
   char buffer[512];
   switch (conversion) {
     case 'd':
-      std::snprintf(buffer, sizeof buffer, (spec + "lld").c_str(),
+      std::snprintf(buffer, sizeof buffer, (directive + "lld").c_str(),
                     static_cast<long long>(v.asInteger()));
       break;
     case 'f':
     case 'g':
     case 'e':
-      std::snprintf(buffer, sizeof buffer, (spec + conversion).c_str(), v.asFloat());
+      std::snprintf(buffer, sizeof buffer, (directive + conversion).c_str(), v.asFloat());
       break;
     default:
-      std::snprintf(buffer, sizeof buffer, (spec + 's').c_str(), toText(v).c_str());
+      std::snprintf(buffer, sizeof buffer, (directive + 's').c_str(), toText(v).c_str());
       break;
   }
   return buffer;
