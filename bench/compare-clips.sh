@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs Miss Manners on the library example and on the peer engine for 16 to
 # 256 guests, checks every seating, and prints a table of rules fired,
-# median wall seconds and median peak resident memory.
+# median wall seconds and median peak resident memory, for both orders of
+# find_seating ("count-first" and "usual"; ORDERS="usual" runs one).
 #
 # Usage: bench/compare-clips.sh [BINDIR] [RUNS] [SIZES]
 #   BINDIR  where qel_manners, qel_manners_generate and qel_manners_check
@@ -45,26 +46,30 @@ median() {
     if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-printf '%6s %10s %10s %10s %10s %11s %11s %7s %9s\n' guests fired-qel \
+printf '%11s %6s %10s %10s %10s %10s %11s %11s %7s %9s\n' order guests fired-qel \
   fired-clips qel-s clips-s qel-KB clips-KB speedup unkeyed-s
+for order in ${ORDERS:-count-first usual}; do
+flag=
+[ "$order" = usual ] && flag=--usual
 for n in $sizes; do
-  sh "$here/clips/prepare.sh" "$bin/qel_manners_generate" "$n" "$work"
+  sh "$here/clips/prepare.sh" $flag "$bin/qel_manners_generate" "$n" "$work"
   rm -f "$work/qel" "$work/clips" "$work/unkeyed"
   i=0
   while [ $i -lt "$runs" ]; do
-    run qel "$bin/qel_manners" "$work/data"
+    run qel "$bin/qel_manners" $flag "$work/data"
     "$bin/qel_manners_check" "$work/data" "$work/out" > /dev/null
     fq=$(sed -n 's/^rules fired //p' "$work/out")
     run clips clips -f2 "$work/run.bat"
     "$bin/qel_manners_check" "$work/data" "$work/out" > /dev/null
     fc=$(sed -n 's/^\([0-9]*\) rules fired.*/\1/p' "$work/out")
-    run unkeyed "$bin/qel_manners" --unkeyed "$work/data"
+    run unkeyed "$bin/qel_manners" $flag --unkeyed "$work/data"
     "$bin/qel_manners_check" "$work/data" "$work/out" > /dev/null
     i=$((i + 1))
   done
   tq=$(median "$work/qel" 1)
   tc=$(median "$work/clips" 1)
-  printf '%6s %10s %10s %10.3f %10.3f %11s %11s %7.2f %9.3f\n' "$n" "$fq" "$fc" \
-    "$tq" "$tc" "$(median "$work/qel" 2)" "$(median "$work/clips" 2)" \
+  printf '%11s %6s %10s %10s %10.3f %10.3f %11s %11s %7.2f %9.3f\n' "$order" "$n" \
+    "$fq" "$fc" "$tq" "$tc" "$(median "$work/qel" 2)" "$(median "$work/clips" 2)" \
     "$(echo "$tc / $tq" | bc -l)" "$(median "$work/unkeyed" 1)"
+done
 done

@@ -11,6 +11,10 @@
 # machine, which wall-clock medians taken one engine after the other do
 # not.
 #
+# Both orders of find_seating are run: "count-first" (manners.clp, the
+# example's default) and "usual" (manners-usual.clp, the example's
+# --usual); ORDERS="usual" (say) runs one.
+#
 # Usage: bench/cpu-time.sh [BINDIR] [RUNS] [SIZES] [BASELINE]
 #   BINDIR    where qel_manners and qel_manners_generate were built
 #             (default build-m/examples/manners)
@@ -48,15 +52,18 @@ median() {
     if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-printf '%6s %10s %10s %10s %9s %12s %12s %9s\n' guests qel-ms baseline-ms \
-  clips-ms clips/qel qel-engine clips-engine clips/qel
+printf '%11s %6s %10s %10s %10s %9s %12s %12s %9s\n' order guests qel-ms \
+  baseline-ms clips-ms clips/qel qel-engine clips-engine clips/qel
+for order in ${ORDERS:-count-first usual}; do
+flag=
+[ "$order" = usual ] && flag=--usual
 for n in $sizes; do
-  sh "$here/clips/prepare.sh" "$bin/qel_manners_generate" "$n" "$work"
+  sh "$here/clips/prepare.sh" $flag "$bin/qel_manners_generate" "$n" "$work"
   rm -f "$work"/qel* "$work"/base* "$work"/clips*
   i=0
   while [ "$i" -lt "$runs" ]; do
-    cpu qel "$bin/qel_manners" --time "$work/data"
-    if [ -n "$baseline" ]; then cpu base "$baseline" "$work/data"; fi
+    cpu qel "$bin/qel_manners" $flag --time "$work/data"
+    if [ -n "$baseline" ]; then cpu base "$baseline" $flag "$work/data"; fi
     cpu clips clips -f2 "$work/run.bat"
     i=$((i + 1))
   done
@@ -66,6 +73,7 @@ for n in $sizes; do
   ce=$(median "$work/clips.engine")
   b=-
   if [ -n "$baseline" ]; then b=$(printf '%.1f' "$(median "$work/base")"); fi
-  printf '%6s %10.1f %10s %10.1f %9.2f %12.2f %12.2f %9.2f\n' "$n" "$q" "$b" "$c" \
-    "$(echo "$c / $q" | bc -l)" "$qe" "$ce" "$(echo "$ce / $qe" | bc -l)"
+  printf '%11s %6s %10.1f %10s %10.1f %9.2f %12.2f %12.2f %9.2f\n' "$order" "$n" \
+    "$q" "$b" "$c" "$(echo "$c / $q" | bc -l)" "$qe" "$ce" "$(echo "$ce / $qe" | bc -l)"
+done
 done
