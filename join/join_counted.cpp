@@ -94,10 +94,10 @@ void QelJoinMemCounted::rightActivate(QelInfo* record, int depth, int mode) {
 // of its key before the update, whose sets may hold it.
 void QelJoinMemCounted::rightActivateByKey(QelInfo* record, int mode) {
   if (mode == QelModeNew) {
-    keys->forEachParentOfKey(keys->rightKeyOf(record),
-                             [&](QelPartial* parent) {
-                               rightActivateParent(record, parent, 0, false);
-                             });
+    void* const key = keys->rightKeyOf(record);
+    keys->forEachParentOfKey(key, [&](QelPartial* parent) {
+      rightActivateParent(record, parent, QelModeNew, false);
+    });
     return;
   }
   std::vector<QelPartial*> parents;

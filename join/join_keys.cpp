@@ -162,6 +162,13 @@ void collectChainClasses(QelLeftNode* node,
 
 }  // namespace
 
+QelJoinKeys::QelJoinKeys(QelJoinMem* owner)
+    : join(owner),
+      right(nullptr),
+      context_(owner->context),
+      leftKey_(owner->joinNode()->leftKey),
+      rightKey_(owner->joinNode()->rightKey) {}
+
 QelJoinKeys* QelJoinKeys::forJoin(QelJoinMem* join) {
   QelJoinNode* node = join->joinNode();
   if (!node->isKeyed() || join->rightMem == nullptr) return nullptr;

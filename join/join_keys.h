@@ -186,10 +186,10 @@ class QelJoinKeys final : public QelParentKeys {
   QelJoinKeys& operator=(const QelJoinKeys&) = delete;
 
   void* leftKeyOf(QelPartial* parent) const {
-    return (join->context->*join->joinNode()->leftKey)(parent);
+    return (context_->*leftKey_)(parent);
   }
   void* rightKeyOf(QelInfo* record) const {
-    return (join->context->*join->joinNode()->rightKey)(record);
+    return (context_->*rightKey_)(record);
   }
   // A parent enters (mode 0) or is told of a change (mode 1, 2): its left
   // key is (re)computed before anything walks by key, and returned.
@@ -238,7 +238,7 @@ class QelJoinKeys final : public QelParentKeys {
   void parentsToRecount(QelInfo* record, std::vector<QelPartial*>& parents);
 
  private:
-  explicit QelJoinKeys(QelJoinMem* owner) : join(owner), right(nullptr) {}
+  explicit QelJoinKeys(QelJoinMem* owner);
   // Called before each walk over the parents by key: counts the walk,
   // indexes the parents at the second one, and tells whether the walk can
   // use the index.
@@ -248,6 +248,11 @@ class QelJoinKeys final : public QelParentKeys {
   void dropLeftIndex();
   bool inChain(const QelClassNode* cls) const;
   bool isStaleHolder(QelPartial* parent, const QelInfo* record) const;
+
+  // The join's, read once: a node does not change while contexts run.
+  QelContext* const context_;
+  const QelKeyFunction leftKey_;
+  const QelRecordKeyFunction rightKey_;
 };
 
 // Merges entries of several groups and extra entries into one list in

@@ -96,12 +96,10 @@ void QelJoinMemPlain::rightActivate(QelInfo* record, int depth, int mode) {
     const bool always = independent(0);
     const QelPairTest passes(*this);
     if (keys != nullptr && !always) {
-      keys->forEachParentOfKey(keys->rightKeyOf(record),
-                               [&](QelPartial* parent) {
-                                 if (passes(record, parent)) {
-                                   makeChild(parent, record, depth);
-                                 }
-                               });
+      void* const key = keys->rightKeyOf(record);
+      keys->forEachParentOfKey(key, [&](QelPartial* parent) {
+        if (passes(record, parent)) makeChild(parent, record, depth);
+      });
       return;
     }
     QelPartial* parent = leftMem->partials;
