@@ -76,17 +76,21 @@ std::set<int> readsOf(const PatternPlan& p) {
   return out;
 }
 
-// Independence bits may be set only where the test cannot change: bit d
-// when the test does not read the fact at depth d, bit 0 only for a test that
-// always holds. No-update bits may be set only where no later test reads the
-// fact (they stop an update from reaching the joins below).
+// Masks declare only what is true: independence bit d when the test does
+// not read the fact at depth d (bit 0 only for a test that always holds),
+// no-update bit d when neither a later test nor the priority reads it. A
+// counted join declares exactly the bits its test allows and never bit 0:
+// the bits decide there whether a refresh stays one, and the oracle predicts
+// it from what the test reads.
 void chooseMasks(RulePlan& rule, Rng& rng) {
   int n = static_cast<int>(rule.pats.size());
   std::vector<std::set<int>> reads(n);
   for (int j = 0; j < n; ++j) reads[j] = readsOf(rule.pats[j]);
+  std::set<int> prioReads;
+  for (auto& t : rule.prioTerms) prioReads.insert(t.first);
   for (int j = 0; j < n; ++j) {
     PatternPlan& p = rule.pats[j];
-    std::set<int> later;
+    std::set<int> later = prioReads;
     for (int k = j + 1; k < n; ++k) later.insert(reads[k].begin(), reads[k].end());
     int nu = -1;
     for (int d = 0; d <= j; ++d) {
@@ -107,8 +111,8 @@ void chooseMasks(RulePlan& rule, Rng& rng) {
       if (reads[j].count(j - d)) indep &= ~(1 << d);
     }
     bool alwaysTrue = p.terms.empty() && p.kind != Kind::ObjUnique;
-    if (!alwaysTrue) indep &= ~1;
-    style = rng.below(10);
+    if (!alwaysTrue || isCounted(p.kind)) indep &= ~1;
+    style = isCounted(p.kind) ? 9 : rng.below(10);
     if (style < 4) {
       indep = 0;
     } else if (style < 7) {

@@ -20,7 +20,6 @@ bool isCounted(Kind k) {
          k == Kind::Collect;
 }
 bool addsObject(Kind k) { return k == Kind::Plain || k == Kind::ObjUnique; }
-bool bit(int mask, int d) { return ((mask >> d) & 1) != 0; }
 
 bool compare(int op, int x, int y) {
   switch (op) {
@@ -251,10 +250,7 @@ class Model {
   int discCount(int d) const;
   void seedTokens();
   void tokenEvent(int d, int event);
-  std::vector<int> reach(int r, const Key& ids, int disc, int mode,
-                         int factId) const;
-  void travel(const RulePlan& rule, int from, int origin, int mode,
-              std::vector<int>* out) const;
+  bool refires(int r, const Key& ids, int factId) const;
   void addInst(int r, const Key& k, int prio);
   void dropInst(int r, const Key& k);
   void countDown(int r);
@@ -972,46 +968,26 @@ void Model::tokenEvent(int d, int event) {
   }
 }
 
-// How an update travels down a rule's chain from node `from`, the changed
-// object sitting at tuple position `origin`.
-void Model::travel(const RulePlan& rule, int from, int origin, int mode,
-                   std::vector<int>* out) const {
-  int n = static_cast<int>(rule.pats.size());
-  for (int j = from; j < n; ++j) {
-    const PatternPlan& p = rule.pats[j];
-    int d = j - origin;
-    bool stop = mode == 2 && bit(p.noUpdateMask, d);
-    if (stop) return;
-    // A counted join that re-counts passes a staying child on as a plain
-    // update, whatever it received.
-    if (isCounted(p.kind) && !bit(p.indepMask, d)) mode = 2;
-  }
-  out->push_back(mode);
-}
-
-// The modes with which an update of fact `factId`, staying in disc `disc`,
-// reaches rule r's action for the continuing match `ids`.
-std::vector<int> Model::reach(int r, const Key& ids, int disc, int mode,
-                              int factId) const {
+// Whether a refresh of fact `factId` makes the continuing match `ids` of
+// rule r fire again: the fact stands in the match, and no counted condition
+// after it depends on it (one that does is counted again, and what it
+// passes on is a plain update of its unchanged result).
+bool Model::refires(int r, const Key& ids, int factId) const {
   const RulePlan& rule = plan_.rules[r];
-  std::vector<int> out;
-  const PatternPlan& head = rule.pats[0];
-  if (head.kind == Kind::Plain && head.disc == disc && ids[0] == factId &&
-      !(mode == 2 && bit(head.noUpdateMask, 0))) {
-    travel(rule, 1, 0, mode, &out);
-  }
-  for (size_t j = 1; j < rule.pats.size(); ++j) {
-    const PatternPlan& p = rule.pats[j];
-    if (p.disc != disc) continue;
-    bool blocked = mode == 2 && bit(p.noUpdateMask, 0);
-    if (addsObject(p.kind) && ids[j] == factId && !blocked) {
-      travel(rule, static_cast<int>(j) + 1, static_cast<int>(j), mode, &out);
+  const int n = static_cast<int>(rule.pats.size());
+  for (int pos = 0; pos < n; ++pos) {
+    if (ids[pos] != factId || !addsObject(rule.pats[pos].kind)) continue;
+    bool counted = false;
+    for (int j = pos + 1; j < n && !counted; ++j) {
+      const PatternPlan& p = rule.pats[j];
+      if (!isCounted(p.kind)) continue;
+      for (const Term& t : p.terms) {
+        counted = counted || t.a.pos == pos || t.b.pos == pos;
+      }
     }
-    if (isCounted(p.kind) && bit(p.indepMask, 0) && !blocked) {
-      travel(rule, static_cast<int>(j) + 1, static_cast<int>(j), mode, &out);
-    }
+    if (!counted) return true;
   }
-  return out;
+  return false;
 }
 
 void Model::addInst(int r, const Key& k, int prio) {
@@ -1084,36 +1060,25 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
         continue;
       }
       if (changed < 0) continue;
-      std::vector<int> modes;
-      for (size_t d = 0; d < plan_.discs.size(); ++d) {
-        if (!oldPass[d] || !newPass[d]) continue;
-        std::vector<int> more = reach(r, m.first, static_cast<int>(d), mode, changed);
-        modes.insert(modes.end(), more.begin(), more.end());
-      }
+      // An update keeps every continuing instance's priority current; a
+      // refresh makes an instance where it refires.
       auto key = std::make_pair(r, m.first);
       auto it = agenda_.find(key);
       bool had = it != agenda_.end();
       OInst inst = had ? it->second : OInst();
       bool present = had;
-      for (int mm : modes) {
-        if (mm == 2 && !rule.dynamic) continue;
-        if (present) {
-          if (inst.prio != m.second.prio) {
-            inst.prio = m.second.prio;
-            inst.tainted = true;
-            reordered_ = true;
-            ++stats.reprioritised;
-          }
-          continue;
-        }
-        if (mm != 2) {
-          present = true;
-          inst.prio = m.second.prio;
-          inst.rec = changeCount_;
-          inst.tainted = false;
-          created.push_back(key);
-          ++stats.refires;
-        }
+      if (present && inst.prio != m.second.prio) {
+        inst.prio = m.second.prio;
+        inst.tainted = true;
+        reordered_ = true;
+        ++stats.reprioritised;
+      } else if (!present && mode == 1 && refires(r, m.first, changed)) {
+        present = true;
+        inst.prio = m.second.prio;
+        inst.rec = changeCount_;
+        inst.tainted = false;
+        created.push_back(key);
+        ++stats.refires;
       }
       if (present && !had) {
         int p = rule.packet;
