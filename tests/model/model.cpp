@@ -151,6 +151,7 @@ struct OInst {
   int rec = 0;
   bool tainted = false;  // may stand out of order (see checkOrder)
   int by = -1;  // the fact whose assertion made it, if one did
+  long queued = -1;  // a watchdog's place among those expiring together
 };
 
 class Model {
@@ -345,6 +346,7 @@ class Model {
   // pending.
   struct Window {
     int deadline = 0;
+    long queued = 0;  // when it last joined the pending list
     bool expired = false;
     bool completed = false;  // a match of the rule went through it in time
   };
@@ -354,6 +356,7 @@ class Model {
   std::vector<std::set<Key>> held_;
   std::set<std::pair<int, Key>> silent_;  // new matches that get no instance
   int time_ = 0;
+  long queued_ = 0;
   MFact* clock_ = nullptr;
   bool clockInWM_ = false;
 
@@ -1258,6 +1261,7 @@ void Model::syncWindows(int r, const Matches& before, int changed,
     if (w.second.expired) continue;
     if (w.first == changed) {
       w.second.deadline = deadline(rule, byId_.at(w.first), time_);
+      w.second.queued = ++queued_;
     }
     if (w.second.deadline <= time_) expire(r, w.first, before, created);
   }
@@ -1267,6 +1271,7 @@ void Model::syncWindows(int r, const Matches& before, int changed,
     Window& w = windows[id];
     ++stats.waits;
     w.deadline = deadline(rule, byId_.at(id), time_);
+    w.queued = ++queued_;
     if (w.deadline > time_) continue;
     // Due at once: every watchdog fires, and the window passes nothing on
     // until the first fact is updated.
@@ -1315,7 +1320,10 @@ void Model::addWatchdog(int r, int first,
   const MFact* facts[1] = {byId_.at(first)};
   const Key k{first, kWatchdogPos};
   addInst(r, k, priority(r, facts));
-  agenda_[{r, k}].by = -1;
+  const Window& w = windows_[r][first];
+  OInst& inst = agenda_[{r, k}];
+  inst.by = -1;
+  inst.queued = w.deadline * (1L << 32) + w.queued;
   created->push_back({r, k});
   ++stats.watchdogs;
 }
@@ -1620,6 +1628,15 @@ std::string Model::checkOrder(const std::vector<std::pair<int, Key>>& order) {
 std::string Model::checkTie(const std::pair<int, Key>& a,
                             const std::pair<int, Key>& b) {
   const OInst &x = agenda_[a], &y = agenda_[b];
+  // Windows expire earliest deadline first, and in the order they joined
+  // the pending list among equal ones; the watchdog made last stands first.
+  if (a.first == b.first && x.queued >= 0 && y.queued >= 0 && !x.tainted &&
+      !y.tainted && x.rec == y.rec && x.prio == y.prio) {
+    ++stats.ties;
+    if (x.queued > y.queued) return "";
+    return "agenda order: " + tupleText(a.first, a.second) + " before " +
+           tupleText(b.first, b.second) + ", which expired later";
+  }
   if (a.first != b.first || a.second.size() != b.second.size() ||
       x.tainted || y.tainted || x.by < 0 ||
       x.by != y.by || x.rec != y.rec || x.prio != y.prio) {
