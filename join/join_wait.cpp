@@ -153,7 +153,9 @@ void QelJoinMemWait::leftUpdate(QelPartial* parent, int depth, int mode) {
   const int old = wait->deadline;
   wait->deadline = deadline;
   // An expired (or due, not yet expired) wait only takes the new deadline.
-  if (old > now) {
+  // An expired one may hold a later deadline than the time: it never
+  // returns to the pending list.
+  if (!wait->removed && old > now) {
     if (deadline > now) {
       rearmWatchdogs(wait);
     } else {

@@ -73,20 +73,25 @@ std::set<int> readsOf(const PatternPlan& p) {
     if (t.b.pos >= 0) out.insert(t.b.pos);
   }
   if (p.keyPos >= 0) out.insert(p.keyPos);
+  if (p.kind == Kind::Wait) out.insert(0);  // the deadline
   return out;
 }
 
-// Independence bits may be set only where the test cannot change: bit d
-// when the test does not read the fact at depth d, bit 0 only for a test that
-// always holds. No-update bits may be set only where no later test reads the
-// fact (they stop an update from reaching the joins below).
+// Masks declare only what is true: independence bit d when the test does
+// not read the fact at depth d (bit 0 only for a test that always holds),
+// no-update bit d when neither a later test nor the priority reads it. A
+// counted join declares exactly the bits its test allows and never bit 0:
+// the bits decide there whether a refresh stays one, and the oracle predicts
+// it from what the test reads.
 void chooseMasks(RulePlan& rule, Rng& rng) {
   int n = static_cast<int>(rule.pats.size());
   std::vector<std::set<int>> reads(n);
   for (int j = 0; j < n; ++j) reads[j] = readsOf(rule.pats[j]);
+  std::set<int> prioReads;
+  for (auto& t : rule.prioTerms) prioReads.insert(t.first);
   for (int j = 0; j < n; ++j) {
     PatternPlan& p = rule.pats[j];
-    std::set<int> later;
+    std::set<int> later = prioReads;
     for (int k = j + 1; k < n; ++k) later.insert(reads[k].begin(), reads[k].end());
     int nu = -1;
     for (int d = 0; d <= j; ++d) {
@@ -107,8 +112,8 @@ void chooseMasks(RulePlan& rule, Rng& rng) {
       if (reads[j].count(j - d)) indep &= ~(1 << d);
     }
     bool alwaysTrue = p.terms.empty() && p.kind != Kind::ObjUnique;
-    if (!alwaysTrue) indep &= ~1;
-    style = rng.below(10);
+    if (!alwaysTrue || isCounted(p.kind)) indep &= ~1;
+    style = isCounted(p.kind) ? 9 : rng.below(10);
     if (style < 4) {
       indep = 0;
     } else if (style < 7) {
@@ -172,6 +177,113 @@ void focusOnKeys(NetPlan& plan, const RulePlan& rule, PatternPlan& p,
   if (!d.nullTest && rng.chance(70)) {
     d.slot = rng.chance(50) ? term.a.slot : term.b.slot;
   }
+}
+
+// The join test (or inline test) of a pattern after the first, over the
+// positions that hold a fact; an equality key now and then.
+void addTerms(PatternPlan& p, Rng& rng, const std::vector<int>& positions) {
+  int terms = p.kind == Kind::Inline ? 1 + rng.below(2) : rng.below(3);
+  for (int t = 0; t < terms; ++t) {
+    Term term;
+    term.op = rng.below(3);
+    if (p.kind == Kind::Inline) {
+      term.a.pos = positions[rng.below(static_cast<int>(positions.size()))];
+      term.a.slot = rng.below(kSlotCount);
+      term.b = randomOperand(rng, positions, false);
+    } else {
+      term.a.pos = -1;
+      term.a.slot = rng.below(kSlotCount);
+      term.b = randomOperand(rng, positions, true);
+    }
+    p.terms.push_back(term);
+  }
+  if (p.kind == Kind::ObjUnique) {
+    p.keyPos = positions[rng.below(static_cast<int>(positions.size()))];
+  }
+  p.nullJoin = p.terms.empty() && p.kind != Kind::ObjUnique && rng.chance(50);
+  bool keyable = p.kind == Kind::Plain || isCounted(p.kind);
+  for (int t = 0; keyable && t < static_cast<int>(p.terms.size()); ++t) {
+    const Term& term = p.terms[t];
+    if (term.op == kEq && term.a.pos == -1 && term.b.pos >= 0 && rng.chance(50)) {
+      p.eqTerm = t;
+      break;
+    }
+  }
+}
+
+void countTest(PatternPlan& p, Rng& rng) {
+  if (p.kind != Kind::Count && p.kind != Kind::Collect) return;
+  p.countOp = rng.below(2) == 0 ? kGe : (rng.chance(50) ? kEq : kLt);
+  p.countK = rng.below(3);
+  p.nullCollect = p.kind == Kind::Collect && rng.chance(30);
+}
+
+// A rule with a time window on its first fact, then up to two patterns of
+// classes unrelated to each other and to the first one's.
+RulePlan waitRule(NetPlan& plan, Rng& rng, int tickDisc,
+                  const std::set<int>& packetsOfAlphas) {
+  std::vector<int> free;
+  for (int c = 0; c < static_cast<int>(plan.kind.size()); ++c) {
+    if (plan.kind[c] != 2 && c != plan.tick) free.push_back(c);
+  }
+  auto takeClass = [&]() {
+    if (free.empty()) return -1;
+    int c = free[rng.below(static_cast<int>(free.size()))];
+    std::vector<int> left;
+    for (int o : free) {
+      if (!related(plan, c, o)) left.push_back(o);
+    }
+    free = left;
+    return c;
+  };
+  RulePlan rule;
+  PatternPlan head;
+  head.kind = Kind::Plain;
+  head.node = static_cast<int>(plan.rules.size());
+  head.disc = newDisc(plan, rng, takeClass());
+  rule.pats.push_back(head);
+  PatternPlan wait;
+  wait.kind = Kind::Wait;
+  wait.disc = tickDisc;
+  wait.waitSlot = rng.below(kSlotCount);
+  wait.waitOffset = rng.below(2);
+  wait.node = plan.joins++;
+  rule.pats.push_back(wait);
+  rule.wait = 1;
+  const std::vector<int> positions(1, 0);
+  int more = rng.below(3);
+  for (int j = 0; j < more; ++j) {
+    static const Kind kinds[] = {Kind::Plain, Kind::Plain, Kind::ObjUnique,
+                                 Kind::Exists, Kind::Not, Kind::Count,
+                                 Kind::Collect, Kind::Inline};
+    PatternPlan p;
+    p.kind = kinds[rng.below(8)];
+    int c = p.kind == Kind::Inline ? -1 : takeClass();
+    if (c < 0) p.kind = Kind::Inline;
+    p.node = plan.joins++;
+    if (c >= 0) {
+      p.disc = newDisc(plan, rng, c);
+      plan.discs[p.disc].right = plan.rights++;
+    }
+    countTest(p, rng);
+    addTerms(p, rng, positions);
+    rule.pats.push_back(p);
+  }
+  rule.dynamic = rng.chance(35);
+  if (rule.dynamic) {
+    rule.prioTerms.push_back({0, rng.below(kSlotCount)});
+    rule.prioOffset = rng.below(3) - 1;
+  }
+  rule.staticPrio = rng.chance(70) ? 0 : rng.below(3);
+  rule.watchdog = rng.chance(85);
+  chooseMasks(rule, rng);
+  // A wait join that stopped an update would stop a refresh as well.
+  rule.pats[1].noUpdateMask = 0;
+  if (plan.packets > 0 && rng.chance(30)) {
+    int p = rng.below(plan.packets);
+    if (!packetsOfAlphas.count(p)) rule.packet = p;
+  }
+  return rule;
 }
 
 }  // namespace
@@ -240,41 +352,9 @@ NetPlan generateNet(uint64_t seed) {
       } else if (p.kind != Kind::Inline) {
         p.disc = pickDisc(plan, rng, j > 0);
       }
-      if (p.kind == Kind::Count || p.kind == Kind::Collect) {
-        p.countOp = rng.below(2) == 0 ? kGe : (rng.chance(50) ? kEq : kLt);
-        p.countK = rng.below(3);
-        p.nullCollect = p.kind == Kind::Collect && rng.chance(30);
-      }
+      countTest(p, rng);
       if (j > 0 && p.kind != Kind::Packet) {
-        int terms = p.kind == Kind::Inline ? 1 + rng.below(2) : rng.below(3);
-        for (int t = 0; t < terms; ++t) {
-          Term term;
-          term.op = rng.below(3);
-          if (p.kind == Kind::Inline) {
-            term.a.pos = positions[rng.below(static_cast<int>(positions.size()))];
-            term.a.slot = rng.below(kSlotCount);
-            term.b = randomOperand(rng, positions, false);
-          } else {
-            term.a.pos = -1;
-            term.a.slot = rng.below(kSlotCount);
-            term.b = randomOperand(rng, positions, true);
-          }
-          p.terms.push_back(term);
-        }
-        if (p.kind == Kind::ObjUnique) {
-          p.keyPos = positions[rng.below(static_cast<int>(positions.size()))];
-        }
-        p.nullJoin = p.terms.empty() && p.kind != Kind::ObjUnique &&
-                     rng.chance(50);
-        bool keyable = p.kind == Kind::Plain || isCounted(p.kind);
-        for (int t = 0; keyable && t < static_cast<int>(p.terms.size()); ++t) {
-          const Term& term = p.terms[t];
-          if (term.op == kEq && term.a.pos == -1 && term.b.pos >= 0 &&
-              rng.chance(50)) {
-            p.eqTerm = t;
-            break;
-          }
-        }
+        addTerms(p, rng, positions);
         if (keyFocus) focusOnKeys(plan, rule, p, rng, positions);
       }
       rule.pats.push_back(p);
@@ -311,6 +391,20 @@ NetPlan generateNet(uint64_t seed) {
     plan.handleClass.push_back(rng.below(static_cast<int>(plan.superOf.size())));
   }
   for (int h = 0; logical >= 0 && h < 4; ++h) plan.handleClass.push_back(logical);
+  // Rulesets with time windows: their own generator, so that the others stay
+  // as they were.
+  Rng waits(seed ^ 0xA5A5F00Dull);
+  if (waits.chance(40)) {
+    plan.tick = static_cast<int>(plan.superOf.size());
+    plan.superOf.push_back(-1);
+    plan.kind.push_back(1);
+    int tickDisc = newDisc(plan, waits, plan.tick);
+    plan.discs[tickDisc].nullTest = true;
+    plan.discs[tickDisc].right = plan.rights++;
+    for (int r = 1 + waits.below(2); r > 0; --r) {
+      plan.rules.push_back(waitRule(plan, waits, tickDisc, packetsOfAlphas));
+    }
+  }
   return plan;
 }
 
@@ -400,7 +494,8 @@ NetPlan soakNet() {
 
 std::string NetPlan::describe() const {
   static const char* kinds[] = {"plain", "unique", "exists", "not",
-                                "count", "collect", "inline", "packet"};
+                                "count", "collect", "inline", "packet",
+                                "wait"};
   static const char* ops[] = {"==", "!=", "<", ">="};
   std::ostringstream out;
   for (size_t c = 0; c < superOf.size(); ++c) {
@@ -426,6 +521,7 @@ std::string NetPlan::describe() const {
     out << "rule " << r << " packet " << rule.packet << " prio "
         << rule.staticPrio;
     if (rule.asserts >= 0) out << " asserts " << rule.asserts;
+    if (rule.watchdog) out << " watchdog";
     if (rule.dynamic) {
       out << " dynamic(";
       for (auto& t : rule.prioTerms) out << " t" << t.first << ".s" << t.second;
@@ -446,12 +542,16 @@ std::string NetPlan::describe() const {
       if (p.kind == Kind::Packet) {
         out << " packet " << p.packet << " state " << p.packetState;
       }
+      if (p.kind == Kind::Wait) {
+        out << " until t0.s" << p.waitSlot << "+" << p.waitOffset;
+      }
       if (p.keyPos >= 0) out << " key t" << p.keyPos;
       if (p.eqTerm >= 0) out << " eqkeys " << p.eqTerm;
       if (p.nullJoin) out << " nulljoin";
       out << "\n";
     }
   }
+  if (tick >= 0) out << "clock class " << tick << "\n";
   out << "handles";
   for (int c : handleClass) out << " " << c;
   out << "\n";
@@ -478,6 +578,9 @@ std::string formatOps(const std::vector<Operation>& ops) {
         break;
       case 'G':
         out += std::to_string(op.flag);
+        break;
+      case 'T':
+        out += std::to_string(op.value);
         break;
       case 'P':
       case 'Q':
@@ -527,6 +630,9 @@ bool parseOps(const std::string& text, std::vector<Operation>* ops) {
         break;
       case 'G':
         op.flag = number();
+        break;
+      case 'T':
+        op.value = number();
         break;
       case 'P':
       case 'Q':
@@ -591,8 +697,21 @@ Operation randomOp(const NetPlan& plan, Rng& rng) {
 std::vector<Operation> generateOps(const NetPlan& plan, uint64_t seed,
                                    int count) {
   Rng rng(seed ^ 0x5DEECE66Dull);
+  // The clock moves forward, on a generator of its own (rulesets without a
+  // clock keep their sequences).
+  Rng clock(seed ^ 0x7C10C4ull);
+  int time = 0;
   std::vector<Operation> ops;
-  for (int i = 0; i < count; ++i) ops.push_back(randomOp(plan, rng));
+  for (int i = 0; i < count; ++i) {
+    if (plan.tick >= 0 && clock.chance(12)) {
+      Operation t;
+      t.kind = 'T';
+      time += 1 + clock.below(2);
+      t.value = time;
+      ops.push_back(t);
+    }
+    ops.push_back(randomOp(plan, rng));
+  }
   return ops;
 }
 
@@ -600,6 +719,7 @@ std::vector<Operation> decodeOps(const NetPlan& plan, const uint8_t* data,
                                  size_t size) {
   std::vector<Operation> ops;
   int handles = static_cast<int>(plan.handleClass.size());
+  int time = 0;
   for (size_t i = 0; i + 1 < size; i += 2) {
     uint8_t k = data[i], v = data[i + 1];
     Operation op;
@@ -626,6 +746,10 @@ std::vector<Operation> decodeOps(const NetPlan& plan, const uint8_t* data,
     } else if (choice == 12) {
       op.kind = 'G';
       op.flag = v % 4;
+    } else if (choice == 13 && plan.tick >= 0 && (k & 0x20)) {
+      op.kind = 'T';
+      time += 1 + v % 3;
+      op.value = time;
     } else if (choice == 13) {
       op.kind = (k & 0x10) ? 'X' : 'Z';
     } else if (plan.packets > 0) {

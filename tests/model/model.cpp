@@ -20,7 +20,6 @@ bool isCounted(Kind k) {
          k == Kind::Collect;
 }
 bool addsObject(Kind k) { return k == Kind::Plain || k == Kind::ObjUnique; }
-bool bit(int mask, int d) { return ((mask >> d) & 1) != 0; }
 
 bool compare(int op, int x, int y) {
   switch (op) {
@@ -33,6 +32,8 @@ bool compare(int op, int x, int y) {
 
 constexpr int kNullPos = -1;     // tuple id of a null record
 constexpr int kCollectPos = -2;  // tuple id of a collect record
+// A watchdog instance's key: the first fact's id, then this.
+constexpr int kWatchdogPos = -3;
 
 }  // namespace
 
@@ -59,6 +60,7 @@ class ModelContext : public QelContext {
   void retractAll() { qelRetractAll(); }
   void reset() { resetMemory(); }
   void justify(QelPartial* p) { justification = p; }
+  void setTime(int t) { time = t; }
 
   template <int I> unsigned char discT(QelInfo* r);
   template <int I> unsigned char joinT(QelPartial* p, QelInfo* r);
@@ -71,6 +73,8 @@ class ModelContext : public QelContext {
   template <int I> void* rightKeyT(QelInfo* r);
   template <int I> int prioT(QelPartial* p);
   template <int I> void actionT(QelPartial* p);
+  template <int I> void watchdogT(QelPartial* p);
+  template <int I> int waitT(QelPartial* p);
 
   // The hook log that a keyed run must reproduce exactly.
   void notifyAddRule(QelInstance* i) override { logInstance("+", i); }
@@ -86,12 +90,21 @@ class ModelContext : public QelContext {
   void notifyDeactivatePacket(QelPacketMem* m) override { logPacket("off", m); }
   void notifyBlockPacket(QelPacketMem* m) override { logPacket("block", m); }
   void notifyDeblockPacket(QelPacketMem* m) override { logPacket("deblock", m); }
+  void notifyAddWatchdog(QelRuleMem* r, QelWaitPartial* w) override {
+    logWait("arm", r, w);
+  }
+  void notifyRemoveWatchdog(QelWaitPartial* w, QelWaitPartial*,
+                            QelRuleMem**) override {
+    logWait("disarm", nullptr, w);
+  }
+  void notifyDisableWatchdog(QelRuleMem* r, QelPartial* p) override;
 
  private:
   void logText(const char* what);
   void logInstance(const char* what, QelInstance* i);
   void logRecord(const char* what, QelInfo* r);
   void logPacket(const char* what, QelPacketMem* m);
+  void logWait(const char* what, QelRuleMem* r, QelPartial* w);
 };
 
 // Deletes facts for the library and tells the model the handle is empty.
@@ -138,6 +151,7 @@ struct OInst {
   int rec = 0;
   bool tainted = false;  // may stand out of order (see checkOrder)
   int by = -1;  // the fact whose assertion made it, if one did
+  long queued = -1;  // a watchdog's place among those expiring together
 };
 
 class Model {
@@ -161,6 +175,8 @@ class Model {
   void* rightKey(int j, QelInfo* r);
   int prio(int r, QelPartial* p);
   void action(int r, QelPartial* p);
+  void watchdog(int r, QelPartial* w);
+  int waitTime(int j, QelPartial* p) const;
   int afterAction(QelPartial* p);
   void deleted(MFact* f);
   // Hooks, and join tests on pairs of equal keys, in the order they came;
@@ -169,6 +185,10 @@ class Model {
   std::string log;
   bool tracing = false;
   std::string partialText(QelPartial* p, int length) const;
+  std::string instanceText(QelInstance* i) const {
+    auto k = instanceKey(i);
+    return tupleText(k.first, k.second);
+  }
   int ruleLength(int rule) const {
     return static_cast<int>(plan_.rules[rule].pats.size());
   }
@@ -238,6 +258,19 @@ class Model {
     }
   }
 
+  // A window lasts a number of time units that the first fact gives.
+  int deadline(const RulePlan& rule, const MFact* first, int now) const {
+    const PatternPlan& w = rule.pats[rule.wait];
+    return now + first->s[w.waitSlot] + w.waitOffset;
+  }
+  Key tupleKey(int r, QelPartial* p) const;
+  std::pair<int, Key> instanceKey(QelInstance* i) const;
+  void syncWindows(int r, const Matches& before, int changed,
+                   std::vector<std::pair<int, Key>>* created);
+  void expire(int r, int first, const Matches& before,
+              std::vector<std::pair<int, Key>>* created);
+  void addWatchdog(int r, int first, std::vector<std::pair<int, Key>>* created);
+  void dropHeld();
   MFact* newFact(int h);
   void refill();
   void bury();
@@ -251,10 +284,7 @@ class Model {
   int discCount(int d) const;
   void seedTokens();
   void tokenEvent(int d, int event);
-  std::vector<int> reach(int r, const Key& ids, int disc, int mode,
-                         int factId) const;
-  void travel(const RulePlan& rule, int from, int origin, int mode,
-              std::vector<int>* out) const;
+  bool refires(int r, const Key& ids, int factId) const;
   void addInst(int r, const Key& k, int prio);
   void dropInst(int r, const Key& k);
   void countDown(int r);
@@ -309,6 +339,26 @@ class Model {
   std::map<int, std::vector<long>> entered_;
   long seq_ = 0;
   int asserting_ = -1;  // the fact being asserted, while settling
+  // The time windows of each rule with a wait join, by the id of the first
+  // fact: expired, or pending until its deadline (always after the time:
+  // every change of the time runs the expiry at once). The deadline is set
+  // when the window opens and at every update of the first fact while it is
+  // pending.
+  struct Window {
+    int deadline = 0;
+    long queued = 0;  // when it last joined the pending list
+    bool expired = false;
+    bool completed = false;  // a match of the rule went through it in time
+  };
+  std::vector<std::map<int, Window>> windows_;
+  // Per rule: matches through an expired window, kept while their instance
+  // is on the agenda (every other match through it went with the expiry).
+  std::vector<std::set<Key>> held_;
+  std::set<std::pair<int, Key>> silent_;  // new matches that get no instance
+  int time_ = 0;
+  long queued_ = 0;
+  MFact* clock_ = nullptr;
+  bool clockInWM_ = false;
 
  public:
   Stats stats;
@@ -335,17 +385,32 @@ void ModelContext::logText(const char* what) {
 
 void ModelContext::logInstance(const char* what, QelInstance* i) {
   if (!model->tracing) return;
-  const int r = i->ruleIndex();
   model->log += what;
-  model->log += " r" + std::to_string(r) +
-                model->partialText(i->partial, model->ruleLength(r)) +
-                " p" + std::to_string(i->priority) + "\n";
+  model->log += " " + model->instanceText(i) + " p" +
+                std::to_string(i->priority) + "\n";
 }
 
 void ModelContext::logRecord(const char* what, QelInfo* r) {
   if (!model->tracing) return;
   model->log += what;
   model->log += " " + std::to_string(static_cast<const MFact*>(r->object)->id) + "\n";
+}
+
+// A wait partial by its first fact's id: its parent holds that fact.
+void ModelContext::logWait(const char* what, QelRuleMem* r, QelPartial* w) {
+  if (!model->tracing) return;
+  model->log += what;
+  if (r != nullptr) model->log += " r" + std::to_string(r->ruleNode->index);
+  model->log += " " +
+                std::to_string(static_cast<const MFact*>(w->parent->record->object)->id) +
+                "\n";
+}
+
+void ModelContext::notifyDisableWatchdog(QelRuleMem* r, QelPartial* p) {
+  if (!model->tracing) return;
+  const int rule = r->ruleNode->index;
+  model->log += "complete r" + std::to_string(rule) +
+                model->partialText(p, model->ruleLength(rule)) + "\n";
 }
 
 void ModelContext::logPacket(const char* what, QelPacketMem* m) {
@@ -397,6 +462,12 @@ template <int I> int ModelContext::prioT(QelPartial* p) {
 template <int I> void ModelContext::actionT(QelPartial* p) {
   model->action(I, p);
 }
+template <int I> void ModelContext::watchdogT(QelPartial* p) {
+  model->watchdog(I, p);
+}
+template <int I> int ModelContext::waitT(QelPartial* p) {
+  return model->waitTime(I, p);
+}
 
 namespace {
 
@@ -425,6 +496,8 @@ QEL_MODEL_TABLE(leftKeyFn, QelKeyFunction, leftKeyT)
 QEL_MODEL_TABLE(rightKeyFn, QelRecordKeyFunction, rightKeyT)
 QEL_MODEL_TABLE(prioFn, QelPriorityFunction, prioT)
 QEL_MODEL_TABLE(actionFn, QelActionFunction, actionT)
+QEL_MODEL_TABLE(watchdogFn, QelActionFunction, watchdogT)
+QEL_MODEL_TABLE(waitFn, QelWaitTimeFunction, waitT)
 #undef QEL_MODEL_TABLE
 
 QelPatternType patternType(Kind k) {
@@ -436,6 +509,7 @@ QelPatternType patternType(Kind k) {
     case Kind::Count: return QelPatternCount;
     case Kind::Collect: return QelPatternCollect;
     case Kind::Inline: return QelPatternInline;
+    case Kind::Wait: return QelPatternWait;
     default: return QelPatternPacket;
   }
 }
@@ -498,7 +572,8 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan, bool keys) {
       int leftIsJoin = j > 1 ? 1 : 0;
       int left = j > 1 ? rule.pats[j - 1].node : rule.pats[0].node;
       int right = p.disc >= 0 ? plan.discs[p.disc].right : -1;
-      QelJoinTest test = p.nullJoin || p.kind == Kind::Packet
+      QelJoinTest test = p.nullJoin || p.kind == Kind::Packet ||
+                                 p.kind == Kind::Wait
                              ? GetQelNullJoin()
                              : joinFn(p.node);
       QelJoinNode* join = static_cast<QelJoinNode*>(net->joins[p.node]);
@@ -515,6 +590,7 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan, bool keys) {
                       p.noUpdateMask, patternType(p.kind));
       }
       if (p.kind == Kind::Count) join->countTest = joinCountFn(p.node);
+      if (p.kind == Kind::Wait) join->waitTimeFunction = waitFn(p.node);
       if (p.kind == Kind::Packet) {
         join->packetState = static_cast<QelPacketState>(p.packetState);
         static_cast<QelPacket*>(net->packets[p.packet])->joinNodes.append(join);
@@ -528,10 +604,16 @@ std::unique_ptr<QelNetwork> buildNetwork(const NetPlan& plan, bool keys) {
     net->initRule(net->rules[r], rule.packet,
                   const_cast<char*>(net->names.back().c_str()),
                   rule.dynamic ? prioFn(static_cast<int>(r)) : GetQelNullPrio(),
-                  rule.staticPrio, last, -1);
+                  rule.staticPrio, last,
+                  rule.wait >= 0 ? static_cast<int>(rule.pats.size()) - rule.wait
+                                 : -1);
     net->initAction(static_cast<int>(r), actionFn(static_cast<int>(r)), 0,
                     rule.pats.size() > 1 ? 1 : 0,
                     rule.pats.size() > 1 ? last : rule.pats[0].node);
+    if (rule.watchdog) {
+      net->initAction(static_cast<int>(r), watchdogFn(static_cast<int>(r)), 1, 1,
+                      rule.pats[rule.wait].node);
+    }
   }
   return net;
 }
@@ -557,6 +639,11 @@ Model::Model(const NetPlan& plan, QelNetwork* net, bool checking,
   pending_.assign(plan.packets, 0);
   tok_.assign(plan.rules.size(), 0);
   matches_.resize(plan.rules.size());
+  windows_.resize(plan.rules.size());
+  held_.resize(plan.rules.size());
+  if (plan.tick >= 0) {
+    clock_ = new MFact{0, {0, 0, 0}, -1, plan.tick};
+  }
   ctx_.start(net);
   seedTokens();
   for (size_t r = 0; r < plan.rules.size(); ++r) {
@@ -571,6 +658,7 @@ Model::~Model() {
   ctx_.reset();
   tlsDeleting = nullptr;
   bury();
+  delete clock_;  // external: the library never deletes it
   for (auto& h : handles_) {
     if (h.f != nullptr) {
       byId_.erase(h.f->id);
@@ -735,7 +823,14 @@ bool Model::joinTest(int j, QelPartial* p, QelInfo* r) {
   if (pat.kind == Kind::ObjUnique && r->object != keyObject(pat, facts)) {
     return false;
   }
-  if (tracing && pat.eqTerm >= 0 && cand != nullptr) {
+  // A window due when it opened stays in the wait join's memory without
+  // being passed on: a join below walking that memory without keys tests
+  // it, with keys it never meets it; either way it yields nothing.
+  const RulePlan& rule = plan_.rules[owner.first];
+  const bool expired =
+      rule.wait >= 0 && owner.second == rule.wait + 1 &&
+      static_cast<QelRefCountedPartial*>(p)->removed;
+  if (tracing && pat.eqTerm >= 0 && cand != nullptr && !expired) {
     const Term& t = pat.terms[pat.eqTerm];
     if (cand->s[t.a.slot] == facts[t.b.pos]->s[t.b.slot]) {
       log += "test j" + std::to_string(j) +
@@ -792,13 +887,38 @@ void* Model::rightKey(int j, QelInfo* r) {
   return reinterpret_cast<void*>(static_cast<intptr_t>(fact(r)->s[t.a.slot] + 1));
 }
 
+// A rule with a wait join computes its priority on the wait partial.
 int Model::prio(int r, QelPartial* p) {
+  const RulePlan& rule = plan_.rules[r];
   const MFact* facts[4];
-  factsOf(p, static_cast<int>(plan_.rules[r].pats.size()), facts);
+  factsOf(p, rule.wait >= 0 ? rule.wait + 1 : static_cast<int>(rule.pats.size()),
+          facts);
   return priority(r, facts);
 }
 
-void Model::action(int r, QelPartial* p) {
+int Model::waitTime(int j, QelPartial* p) const {
+  auto owner = joinOwner_[j];
+  const MFact* facts[4];
+  factsOf(p, owner.second, facts);
+  return deadline(plan_.rules[owner.first], facts[0], ctx_.time);
+}
+
+void Model::action(int r, QelPartial* p) { fired_.push_back({r, tupleKey(r, p)}); }
+
+void Model::watchdog(int r, QelPartial* w) {
+  fired_.push_back({r, Key{fact(w->parent->record)->id, kWatchdogPos}});
+}
+
+std::pair<int, Key> Model::instanceKey(QelInstance* i) const {
+  QelRuleMem* mem = i->action->ruleMem;
+  const int r = mem->ruleNode->index;
+  if (i->action == mem->watchdogAction) {
+    return {r, Key{fact(i->partial->parent->record)->id, kWatchdogPos}};
+  }
+  return {r, tupleKey(r, i->partial)};
+}
+
+Key Model::tupleKey(int r, QelPartial* p) const {
   int n = static_cast<int>(plan_.rules[r].pats.size());
   Key k(n);
   QelPartial* q = p;
@@ -811,7 +931,7 @@ void Model::action(int r, QelPartial* p) {
       k[pos] = static_cast<const MFact*>(q->record->object)->id;
     }
   }
-  fired_.push_back({r, k});
+  return k;
 }
 
 // A firing: the instance has left the agenda, the action runs.
@@ -826,15 +946,16 @@ int Model::afterAction(QelPartial* p) {
       // It must have stood first: before everything the library still holds.
       std::vector<std::pair<int, Key>> order(1, key);
       for (QelInstance* i = ctx_.agenda->first; i != nullptr; i = i->next) {
-        action(i->action->ruleMem->ruleNode->index, i->partial);
-        if (agenda_.count(fired_.back())) order.push_back(fired_.back());
-        fired_.pop_back();
+        auto k = instanceKey(i);
+        if (agenda_.count(k)) order.push_back(k);
       }
       fireFailure_ = checkOrder(order);
     }
   }
   alts_.erase(key);
   agenda_.erase(key);
+  // Its instance held an expired match: the match goes with it.
+  if (held_[key.first].erase(key.second)) matches_[key.first].erase(key.second);
   if (plan_.rules[key.first].asserts >= 0) {
     std::string m = assertLogical(key.first, p, key.second);
     if (fireFailure_.empty()) fireFailure_ = m;
@@ -913,6 +1034,9 @@ void Model::extend(int r, int j, const MFact** facts, Key& ids,
     case Kind::Packet:
       if (packetOpen(p)) extend(r, j + 1, facts, ids, sizes, out);
       return;
+    case Kind::Wait:  // through any window: see syncWindows
+      extend(r, j + 1, facts, ids, sizes, out);
+      return;
     default: {
       int count = 0;
       for (auto& h : handles_) {
@@ -972,46 +1096,26 @@ void Model::tokenEvent(int d, int event) {
   }
 }
 
-// How an update travels down a rule's chain from node `from`, the changed
-// object sitting at tuple position `origin`.
-void Model::travel(const RulePlan& rule, int from, int origin, int mode,
-                   std::vector<int>* out) const {
-  int n = static_cast<int>(rule.pats.size());
-  for (int j = from; j < n; ++j) {
-    const PatternPlan& p = rule.pats[j];
-    int d = j - origin;
-    bool stop = mode == 2 && bit(p.noUpdateMask, d);
-    if (stop) return;
-    // A counted join that re-counts passes a staying child on as a plain
-    // update, whatever it received.
-    if (isCounted(p.kind) && !bit(p.indepMask, d)) mode = 2;
-  }
-  out->push_back(mode);
-}
-
-// The modes with which an update of fact `factId`, staying in disc `disc`,
-// reaches rule r's action for the continuing match `ids`.
-std::vector<int> Model::reach(int r, const Key& ids, int disc, int mode,
-                              int factId) const {
+// Whether a refresh of fact `factId` makes the continuing match `ids` of
+// rule r fire again: the fact stands in the match, and no counted condition
+// after it depends on it (one that does is counted again, and what it
+// passes on is a plain update of its unchanged result).
+bool Model::refires(int r, const Key& ids, int factId) const {
   const RulePlan& rule = plan_.rules[r];
-  std::vector<int> out;
-  const PatternPlan& head = rule.pats[0];
-  if (head.kind == Kind::Plain && head.disc == disc && ids[0] == factId &&
-      !(mode == 2 && bit(head.noUpdateMask, 0))) {
-    travel(rule, 1, 0, mode, &out);
-  }
-  for (size_t j = 1; j < rule.pats.size(); ++j) {
-    const PatternPlan& p = rule.pats[j];
-    if (p.disc != disc) continue;
-    bool blocked = mode == 2 && bit(p.noUpdateMask, 0);
-    if (addsObject(p.kind) && ids[j] == factId && !blocked) {
-      travel(rule, static_cast<int>(j) + 1, static_cast<int>(j), mode, &out);
+  const int n = static_cast<int>(rule.pats.size());
+  for (int pos = 0; pos < n; ++pos) {
+    if (ids[pos] != factId || !addsObject(rule.pats[pos].kind)) continue;
+    bool counted = false;
+    for (int j = pos + 1; j < n && !counted; ++j) {
+      const PatternPlan& p = rule.pats[j];
+      if (!isCounted(p.kind)) continue;
+      for (const Term& t : p.terms) {
+        counted = counted || t.a.pos == pos || t.b.pos == pos;
+      }
     }
-    if (isCounted(p.kind) && bit(p.indepMask, 0) && !blocked) {
-      travel(rule, static_cast<int>(j) + 1, static_cast<int>(j), mode, &out);
-    }
+    if (!counted) return true;
   }
-  return out;
+  return false;
 }
 
 void Model::addInst(int r, const Key& k, int prio) {
@@ -1052,6 +1156,7 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
     int r = static_cast<int>(ri);
     const RulePlan& rule = plan_.rules[r];
     enumerate(r, &matches_[r]);
+    if (rule.wait >= 0) syncWindows(r, before[r], changed, &created);
     for (auto& m : before[r]) {
       if (!matches_[r].count(m.first)) dropInst(r, m.first);
     }
@@ -1079,41 +1184,31 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
     for (auto& m : matches_[r]) {
       auto old = before[r].find(m.first);
       if (old == before[r].end()) {
+        if (silent_.erase({r, m.first})) continue;
         addInst(r, m.first, m.second.prio);
         created.push_back({r, m.first});
         continue;
       }
       if (changed < 0) continue;
-      std::vector<int> modes;
-      for (size_t d = 0; d < plan_.discs.size(); ++d) {
-        if (!oldPass[d] || !newPass[d]) continue;
-        std::vector<int> more = reach(r, m.first, static_cast<int>(d), mode, changed);
-        modes.insert(modes.end(), more.begin(), more.end());
-      }
+      // An update keeps every continuing instance's priority current; a
+      // refresh makes an instance where it refires.
       auto key = std::make_pair(r, m.first);
       auto it = agenda_.find(key);
       bool had = it != agenda_.end();
       OInst inst = had ? it->second : OInst();
       bool present = had;
-      for (int mm : modes) {
-        if (mm == 2 && !rule.dynamic) continue;
-        if (present) {
-          if (inst.prio != m.second.prio) {
-            inst.prio = m.second.prio;
-            inst.tainted = true;
-            reordered_ = true;
-            ++stats.reprioritised;
-          }
-          continue;
-        }
-        if (mm != 2) {
-          present = true;
-          inst.prio = m.second.prio;
-          inst.rec = changeCount_;
-          inst.tainted = false;
-          created.push_back(key);
-          ++stats.refires;
-        }
+      if (present && inst.prio != m.second.prio) {
+        inst.prio = m.second.prio;
+        inst.tainted = true;
+        reordered_ = true;
+        ++stats.reprioritised;
+      } else if (!present && mode == 1 && refires(r, m.first, changed)) {
+        present = true;
+        inst.prio = m.second.prio;
+        inst.rec = changeCount_;
+        inst.tainted = false;
+        created.push_back(key);
+        ++stats.refires;
       }
       if (present && !had) {
         int p = rule.packet;
@@ -1132,6 +1227,7 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
       }
     }
   }
+  silent_.clear();
   if (taintAll || reordered_) {
     for (auto& k : created) {
       auto it = agenda_.find(k);
@@ -1140,11 +1236,114 @@ void Model::settle(const std::vector<Matches>& before, int changed, int mode,
   }
 }
 
+// Brings rule r's windows up to date with the working memory and the time,
+// and narrows its matches (through any window) to those the library holds.
+void Model::syncWindows(int r, const Matches& before, int changed,
+                        std::vector<std::pair<int, Key>>* created) {
+  const RulePlan& rule = plan_.rules[r];
+  std::map<int, Window>& windows = windows_[r];
+  std::set<int> firsts;
+  for (auto& h : handles_) {
+    if (h.inWM && discPass(plan_.discs[rule.pats[0].disc], h.f)) {
+      firsts.insert(h.f->id);
+    }
+  }
+  for (auto it = windows.begin(); it != windows.end();) {
+    if (firsts.count(it->first)) {
+      ++it;
+      continue;
+    }
+    dropInst(r, Key{it->first, kWatchdogPos});
+    it = windows.erase(it);
+  }
+  // A change of the time, or of a first fact's deadline, expires what is due.
+  for (auto& w : windows) {
+    if (w.second.expired) continue;
+    if (w.first == changed) {
+      w.second.deadline = deadline(rule, byId_.at(w.first), time_);
+      w.second.queued = ++queued_;
+    }
+    if (w.second.deadline <= time_) expire(r, w.first, before, created);
+  }
+  const bool chain = rule.pats.size() > 2;
+  for (int id : firsts) {
+    if (windows.count(id)) continue;
+    Window& w = windows[id];
+    ++stats.waits;
+    w.deadline = deadline(rule, byId_.at(id), time_);
+    w.queued = ++queued_;
+    if (w.deadline > time_) continue;
+    // Due at once: every watchdog fires, and the window passes nothing on
+    // until the first fact is updated.
+    w.expired = true;
+    ++stats.expiries;
+    if (rule.watchdog) addWatchdog(r, id, created);
+    if (!chain) silent_.insert({r, Key{id, kNullPos}});
+  }
+  // With no pattern after it, the wait join's memory is the last one: every
+  // window stays in it.
+  if (!chain) return;
+  Matches& now = matches_[r];
+  std::set<Key>& held = held_[r];
+  for (auto it = held.begin(); it != held.end();) {
+    it = now.count(*it) ? std::next(it) : held.erase(it);
+  }
+  for (auto it = now.begin(); it != now.end();) {
+    Window& w = windows.at(it->first[0]);
+    if (w.expired) {
+      it = held.count(it->first) ? std::next(it) : now.erase(it);
+      continue;
+    }
+    if (!w.completed) ++stats.completed;
+    w.completed = true;
+    ++it;
+  }
+}
+
+// The watchdog fires unless the rule completed in time; matches through the
+// window stay only while an instance holds them.
+void Model::expire(int r, int first, const Matches& before,
+                   std::vector<std::pair<int, Key>>* created) {
+  Window& w = windows_[r][first];
+  w.expired = true;
+  ++stats.expiries;
+  const RulePlan& rule = plan_.rules[r];
+  if (!w.completed && rule.watchdog) addWatchdog(r, first, created);
+  if (rule.pats.size() <= 2) return;
+  for (auto& m : before) {
+    if (m.first[0] == first && agenda_.count({r, m.first})) held_[r].insert(m.first);
+  }
+}
+
+void Model::addWatchdog(int r, int first,
+                        std::vector<std::pair<int, Key>>* created) {
+  const MFact* facts[1] = {byId_.at(first)};
+  const Key k{first, kWatchdogPos};
+  addInst(r, k, priority(r, facts));
+  const Window& w = windows_[r][first];
+  OInst& inst = agenda_[{r, k}];
+  inst.by = -1;
+  inst.queued = w.deadline * (1L << 32) + w.queued;
+  created->push_back({r, k});
+  ++stats.watchdogs;
+}
+
+// No instance is left: the expired matches they held are gone.
+void Model::dropHeld() {
+  for (size_t r = 0; r < held_.size(); ++r) {
+    for (const Key& k : held_[r]) matches_[r].erase(k);
+    held_[r].clear();
+  }
+}
+
 std::string Model::tupleText(int r, const Key& k) const {
   std::string out = "R" + std::to_string(r) + "[";
   for (size_t i = 0; i < k.size(); ++i) {
     if (i) out += ",";
-    out += k[i] == kNullPos ? "_" : k[i] == kCollectPos ? "{}" : std::to_string(k[i]);
+    out += k[i] == kNullPos       ? "_"
+           : k[i] == kCollectPos  ? "{}"
+           : k[i] == kWatchdogPos ? "watchdog"
+                                  : std::to_string(k[i]);
   }
   return out + "]";
 }
@@ -1301,6 +1500,7 @@ std::string Model::apply(const Operation& op) {
       }
       agenda_.clear();
       alts_.clear();
+      dropHeld();
       stopAt_ = 0;
       changeCount_ = 0;
       break;
@@ -1321,11 +1521,28 @@ std::string Model::apply(const Operation& op) {
       supports_.clear();
       agenda_.clear();
       alts_.clear();
+      for (auto& w : windows_) w.clear();
+      for (auto& h : held_) h.clear();
+      clockInWM_ = false;
       std::fill(pending_.begin(), pending_.end(), 0);
       std::fill(tok_.begin(), tok_.end(), 0);
       for (auto& m : matches_) m.clear();
       before = matches_;
       if (op.kind == 'X') seedTokens();
+      settle(before, -1, 0, none, none);
+      break;
+    }
+    case 'T': {
+      if (plan_.tick < 0) break;
+      time_ = op.value;
+      ctx_.setTime(time_);
+      ++changeCount_;
+      if (clockInWM_) {
+        ctx_.updateObject(clock_, 0);
+      } else if (ctx_.assertObject(plan_.tick, clock_) != clock_) {
+        failure = "assertObject of the clock returned another object";
+      }
+      clockInWM_ = true;
       settle(before, -1, 0, none, none);
       break;
     }
@@ -1411,7 +1628,17 @@ std::string Model::checkOrder(const std::vector<std::pair<int, Key>>& order) {
 std::string Model::checkTie(const std::pair<int, Key>& a,
                             const std::pair<int, Key>& b) {
   const OInst &x = agenda_[a], &y = agenda_[b];
-  if (a.first != b.first || x.tainted || y.tainted || x.by < 0 ||
+  // Windows expire earliest deadline first, and in the order they joined
+  // the pending list among equal ones; the watchdog made last stands first.
+  if (a.first == b.first && x.queued >= 0 && y.queued >= 0 && !x.tainted &&
+      !y.tainted && x.rec == y.rec && x.prio == y.prio) {
+    ++stats.ties;
+    if (x.queued > y.queued) return "";
+    return "agenda order: " + tupleText(a.first, a.second) + " before " +
+           tupleText(b.first, b.second) + ", which expired later";
+  }
+  if (a.first != b.first || a.second.size() != b.second.size() ||
+      x.tainted || y.tainted || x.by < 0 ||
       x.by != y.by || x.rec != y.rec || x.prio != y.prio) {
     return "";
   }
@@ -1490,11 +1717,8 @@ std::string Model::check() {
   std::vector<std::pair<int, Key>> order;
   std::set<std::pair<int, Key>> seen;
   for (QelInstance* i = ctx_.agenda->first; i != nullptr; i = i->next) {
-    fired_.clear();
-    int r = i->action->ruleMem->ruleNode->index;
-    action(r, i->partial);
-    auto key = fired_[0];
-    fired_.clear();
+    auto key = instanceKey(i);
+    const int r = key.first;
     if (!seen.insert(key).second) {
       return "two instances of " + tupleText(r, key.second);
     }
@@ -1561,12 +1785,10 @@ std::string Model::check() {
 std::string Model::agendaText() {
   std::string out;
   for (QelInstance* i = ctx_.agenda->first; i != nullptr; i = i->next) {
-    fired_.clear();
-    action(i->action->ruleMem->ruleNode->index, i->partial);
-    out += " " + tupleText(fired_[0].first, fired_[0].second) + ":" +
+    auto k = instanceKey(i);
+    out += " " + tupleText(k.first, k.second) + ":" +
            std::to_string(i->priority) + "@" + std::to_string(i->recency);
   }
-  fired_.clear();
   for (int p = 0; p < plan_.packets; ++p) {
     out += " | p" + std::to_string(p) + " state " +
            std::to_string(ctx_.packetMems[p]->state) + " pending " +

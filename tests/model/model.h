@@ -3,7 +3,8 @@
 //
 // A NetPlan is a random ruleset: classes of facts with three small integer
 // slots, discrimination tests on slot values, and rules of one to four
-// patterns joined by every join kind. A Model builds a context over the
+// patterns joined by every join kind, some with a time window (a wait join)
+// after their first fact. A Model builds a context over the
 // network built from a NetPlan, applies Operations to it, and after each one
 // recomputes every rule's matches from the working memory alone, predicts the
 // agenda, and compares both with what the library holds.
@@ -34,7 +35,7 @@ struct Rng {
   bool chance(int percent) { return below(100) < percent; }
 };
 
-enum class Kind { Plain, ObjUnique, Exists, Not, Count, Collect, Inline, Packet };
+enum class Kind { Plain, ObjUnique, Exists, Not, Count, Collect, Inline, Packet, Wait };
 
 constexpr int kSlotCount = 3;  // slots per fact
 constexpr int kValues = 4;     // slot values are 0..3
@@ -72,6 +73,7 @@ struct PatternPlan {
   int packet = -1, packetState = 1;
   int keyPos = -1;  // object-unique joins: the fact that names the partner
   int eqTerm = -1;  // keyed joins: the equality term the keys stand for
+  int waitSlot = 0, waitOffset = 0;  // wait joins: deadline t0.s + offset
   int indepMask = -1, noUpdateMask = -1;
   int node = -1;  // alpha index for pattern 0, else join index
 };
@@ -84,6 +86,13 @@ struct RulePlan {
   std::vector<std::pair<int, int>> prioTerms;  // (position, slot), summed
   int prioOffset = 0;
   int asserts = -1;  // a logical class its action asserts an object of
+  // A rule with a wait join has it at position 1 and its first pattern
+  // plain; no object can stand in two of its patterns, none of which is
+  // logical or a packet test, so that no operation makes and undoes a match
+  // of it on the way. Its watchdog action, if any, fires on the window of a
+  // first fact that expires before the rule completed on it.
+  int wait = -1;
+  bool watchdog = false;
 };
 
 struct NetPlan {
@@ -94,6 +103,7 @@ struct NetPlan {
   std::vector<RulePlan> rules;
   int rights = 0, joins = 0;
   std::vector<int> handleClass;  // the class of each object handle
+  int tick = -1;  // with wait joins: the external class of the clock's fact
   std::string describe() const;
 };
 
@@ -111,6 +121,8 @@ NetPlan soakNet();
 //   G n               fireAllRules, stopping at the n-th firing (0: no bound)
 //   X / Z             qelRetractAll / resetMemory
 //   P p / Q p         activate / deactivate packet p
+//   T t               move the time on to t and assert or update the clock's
+//                     fact, which runs the wait joins' expiry
 struct Operation {
   char kind = 'F';
   int a = 0;
@@ -145,7 +157,13 @@ struct Stats {
   long justified = 0;   // logical facts asserted by actions
   long unsupported = 0;  // ... that left when their last support ended
   long ties = 0;  // pairs of instances whose order among ties was predicted
+  long waits = 0;      // time windows opened
+  long expiries = 0;   // ... that expired
+  long completed = 0;  // ... whose rule completed in time
+  long watchdogs = 0;  // watchdog instances
   void add(const Stats& o) {
+    waits += o.waits; expiries += o.expiries; completed += o.completed;
+    watchdogs += o.watchdogs;
     justified += o.justified; unsupported += o.unsupported; ties += o.ties;
     ops += o.ops; matches += o.matches; instances += o.instances;
     refires += o.refires; reprioritised += o.reprioritised;

@@ -130,6 +130,9 @@ int runRandom(uint64_t start, int seeds, int opsPerSeed) {
               stats.justified, stats.unsupported);
   std::printf("model: %ld checks of the order of two instances of one rule "
               "with equal recency\n", stats.ties);
+  std::printf("model: %ld time windows opened, %ld expired, %ld completed "
+              "in time; %ld watchdog instances\n",
+              stats.waits, stats.expiries, stats.completed, stats.watchdogs);
   std::printf("%d passed, %d failed\n", seeds - failures, failures);
   return failures == 0 ? 0 : 1;
 }
