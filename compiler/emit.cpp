@@ -274,8 +274,9 @@ class Emitter {
       out += indent + "{\n" + indent + "  Fact* made = Fact::make(&" + templateName(f.templ) + ");\n";
       fillSlots(f, fact, indent + "  ", out);
       out += indent + "  // Held while this match lasts; an equal witness held already gains a support.\n";
-      out += indent + "  justification = p;\n" + indent + "  assertObject(" + std::to_string(f.templ) + ", made);\n" +
-             indent + "  justification = nullptr;\n" + indent + "}\n";
+      out += indent + "  justification = p;\n" + indent + "  const void* outer = ties_.enter(made);\n" + indent +
+             "  assertObject(" + std::to_string(f.templ) + ", made);\n" + indent + "  ties_.enter(outer);\n" + indent +
+             "  justification = nullptr;\n" + indent + "}\n";
     } else if (n == "halt") {
       out += indent + "halted_ = true;\n";
     } else if (n == "progn") {
@@ -306,7 +307,7 @@ class Emitter {
     for (const std::string& f : options_.sources) s += " " + f;
     s += ".\n// Edit the rules, not this file.\n";
     s += "#include <cstdio>\n#include <cstdlib>\n#include <cstring>\n#include <ctime>\n#include <string>\n#include <vector>\n\n";
-    s += "#include \"qel.h\"\n#include \"qelrt_facts.h\"\n#include \"qelrt_reader.h\"\n#include \"qelrt_text.h\"\n\n";
+    s += "#include \"qel.h\"\n#include \"qelrt_facts.h\"\n#include \"qelrt_reader.h\"\n#include \"qelrt_text.h\"\n#include \"qelrt_ties.h\"\n\n";
     s += "namespace {\n\nusing qelrt::Fact;\nusing qelrt::Value;\n\n";
     return s;
   }
@@ -476,7 +477,8 @@ class Emitter {
     }
     std::string s;
     s += "class " + name + " : public QelContext {\n public:\n";
-    s += "  explicit " + name + "(" + prefix_ + "Network* network) { initialize(network); }\n";
+    s += "  explicit " + name + "(" + prefix_ + "Network* network) : ties_(" + std::to_string(model_.rules.size()) +
+         ") { initialize(network); }\n";
     if (hasWitnesses()) {
       s += "  ~" + name + "() override {\n"
            "    qelRetractAll();  // deletes the witnesses still held\n"
@@ -486,7 +488,7 @@ class Emitter {
     }
     s += "  const char* getRulesetName() const override { return " + cString(options_.rulesetName) + "; }\n\n";
     s += "  // (reset): the root objects, (initial-fact), then the deffacts in order.\n";
-    s += "  void reset() {\n" + reset + "  }\n\n";
+    s += "  void reset() {\n    ties_.forget();\n" + reset + "  }\n\n";
     s += "  bool load(const char* path) {\n"
          "    std::vector<Fact*> facts;\n"
          "    std::string error;\n"
@@ -508,19 +510,25 @@ class Emitter {
     if (firstAuxiliary() < static_cast<int>(model_.rules.size())) {
       s += "  // Auxiliary rules (from " + std::to_string(firstAuxiliary()) + " on) are not counted as firings.\n";
       s += "  void notifyBeginRule(QelInstance* instance) override {\n"
+           "    ties_.removed(instance);\n"
            "    if (instance->ruleIndex() < " + std::to_string(firstAuxiliary()) + ") ++fired_;\n  }\n";
-      s += "  void notifyAddRule(QelInstance* instance) override {\n    switch (instance->ruleIndex()) {\n";
+      s += "  void notifyRemoveRule(QelInstance* instance) override { ties_.removed(instance); }\n";
+      s += "  void notifyAddRule(QelInstance* instance) override {\n    ties_.added(instance);\n"
+           "    switch (instance->ruleIndex()) {\n";
       for (size_t r = firstAuxiliary(); r < model_.rules.size(); ++r) {
         s += "      case " + std::to_string(r) + ": witness" + std::to_string(r) + "(instance->partial); break;\n";
       }
       s += "      default: break;\n    }\n  }\n\n private:\n";
     } else {
-      s += "  void notifyBeginRule(QelInstance*) override { ++fired_; }\n\n private:\n";
+      s += "  void notifyBeginRule(QelInstance* instance) override {\n    ties_.removed(instance);\n    ++fired_;\n  }\n";
+      s += "  void notifyRemoveRule(QelInstance* instance) override { ties_.removed(instance); }\n";
+      s += "  void notifyAddRule(QelInstance* instance) override { ties_.added(instance); }\n\n private:\n";
     }
     s += "  static Fact* fact(QelInfo* i) { return static_cast<Fact*>(i->object); }\n";
     s += "  static Fact* fact(QelPartial* p, int n) { return static_cast<Fact*>(p->tailn(n)->record->object); }\n\n";
     s += "  // A fact equal to one in working memory is not asserted again.\n";
-    s += "  void assertFact(Fact* f) {\n    if (facts_.add(f) != nullptr) assertObject(f->tmpl->classIndex, f);\n  }\n";
+    s += "  void assertFact(Fact* f) {\n    if (facts_.add(f) == nullptr) return;\n"
+         "    const void* outer = ties_.enter(f);\n    assertObject(f->tmpl->classIndex, f);\n    ties_.enter(outer);\n  }\n";
     s += "  void retractFact(Fact* f) {\n    if (facts_.remove(f)) retractObject(f, 0);\n  }\n";
     s += "  // modify: the old fact goes, a new one with a new index comes.\n";
     s += "  void modifyFact(Fact* old, Fact* changed) {\n"
@@ -528,8 +536,11 @@ class Emitter {
          "    retractFact(old);\n    assertFact(changed);\n  }\n";
     s += "  void assertRoot(const Value& group) {\n"
          "    Fact* root = Fact::make(&kRoot);\n    root->slot[0] = group;\n"
-         "    roots_.push_back(root);\n    assertObject(kRoot.classIndex, root);\n  }\n\n";
-    s += "  qelrt::FactStore facts_;\n  std::vector<Fact*> roots_;\n  bool halted_ = false;\n  long fired_ = 0;\n};\n\n";
+         "    roots_.push_back(root);\n    const void* outer = ties_.enter(root);\n"
+         "    assertObject(kRoot.classIndex, root);\n    ties_.enter(outer);\n  }\n\n";
+    s += "  qelrt::FactStore facts_;\n  std::vector<Fact*> roots_;\n"
+         "  // Puts the instances one change makes for a rule in the rule language's order.\n"
+         "  qelrt::TieOrder ties_;\n  bool halted_ = false;\n  long fired_ = 0;\n};\n\n";
     return s;
   }
 
