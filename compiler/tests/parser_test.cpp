@@ -54,10 +54,11 @@ TEST(Parser, ConstructsPrintBackInCanonicalForm) {
 
 TEST(Parser, ErrorsCarryTheirLocation) {
   struct Case {
-    const char* source;
+    std::string source;
     const char* message;
   } cases[] = {
       {"(defrule r\n  (a \"open => )", "t.clp:2:6: error: unterminated string"},
+      {std::string("(a \0 b)", 7), "t.clp:1:4: error: unexpected NUL character"},
       {"(deftemplate t (slot a)", "t.clp:1:1: error: '(' is never closed"},
       {")", "t.clp:1:1: error: unexpected ')'"},
       {"(defrule r (a) => ) )", "t.clp:1:21: error: unexpected ')'"},
