@@ -487,8 +487,11 @@ class Emitter {
       s += "  ~" + name + "() override { for (Fact* root : roots_) Fact::destroy(root); }\n";
     }
     s += "  const char* getRulesetName() const override { return " + cString(options_.rulesetName) + "; }\n\n";
-    s += "  // (reset): the root objects, (initial-fact), then the deffacts in order.\n";
-    s += "  void reset() {\n    ties_.forget();\n" + reset + "  }\n\n";
+    s += "  // (reset): working memory emptied, then the root objects, (initial-fact)\n"
+         "  // and the deffacts in order, numbered from 0 again.\n";
+    s += "  void reset() {\n    qelRetractAll();\n    facts_.clear();\n"
+         "    for (Fact* root : roots_) Fact::destroy(root);\n    roots_.clear();\n"
+         "    halted_ = false;\n    ties_.forget();\n" + reset + "  }\n\n";
     s += "  bool load(const char* path) {\n"
          "    std::vector<Fact*> facts;\n"
          "    std::string error;\n"
@@ -600,7 +603,9 @@ class Emitter {
            "    if (!witness) node->kind = 1;  // the context's fact store owns the facts\n";
     }
     s += "    node->name = kClassNames[c];\n    classes.append(node);\n  }\n";
-    s += "  using C = " + ctx + ";\n";
+    const std::string usingC = "  using C = " + ctx + ";\n";
+    const size_t usingAt = s.size();
+    s += usingC;
     for (size_t d = 0; d < plan_.discs.size(); ++d) {
       const DiscPlan& disc = plan_.discs[d];
       const bool tested = disc.group >= 0 || !disc.tests.empty();
@@ -637,6 +642,8 @@ class Emitter {
            "), 0, " + (rp.lastIsJoin ? "1" : "0") + ", " + std::to_string(rp.last) + ");\n";
     }
     s += "}\n\n";
+    // A ruleset without rules names no member function.
+    if (s.find("&C::", usingAt) == std::string::npos) s.erase(usingAt, usingC.size());
     return s;
   }
 
@@ -663,18 +670,22 @@ class Emitter {
     return "double cpuMilliseconds() {\n"
            "  timespec t;\n  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);\n"
            "  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;\n}\n\n"
-           "// Usage: PROGRAM [--stats] [FACTS-FILE...]: (reset), the facts of the files,\n"
-           "// then (run).\n"
+           "// Usage: PROGRAM [--stats] [--repeat N] [FACTS-FILE...]: (reset), the facts\n"
+           "// of the files, then (run); N times over with --repeat. --stats prints the\n"
+           "// rules fired and the CPU time of all the runs.\n"
            "int run(int argc, char** argv) {\n"
-           "  bool stats = false;\n  std::vector<const char*> files;\n"
+           "  bool stats = false;\n  long repeat = 1;\n  std::vector<const char*> files;\n"
            "  for (int a = 1; a < argc; ++a) {\n"
-           "    if (std::strcmp(argv[a], \"--stats\") == 0) {\n      stats = true;\n    } else {\n"
+           "    if (std::strcmp(argv[a], \"--stats\") == 0) {\n      stats = true;\n"
+           "    } else if (std::strcmp(argv[a], \"--repeat\") == 0 && a + 1 < argc) {\n"
+           "      repeat = std::strtol(argv[++a], nullptr, 10);\n    } else {\n"
            "      files.push_back(argv[a]);\n    }\n  }\n"
            "  long fired = 0;\n  double milliseconds = 0;\n  {\n"
            "    " + prefix_ + "Network network;\n    " + prefix_ + "Context context(&network);\n"
-           "    const double start = cpuMilliseconds();\n    context.reset();\n"
-           "    for (const char* file : files) {\n      if (!context.load(file)) return 1;\n    }\n"
-           "    context.run();\n    milliseconds = cpuMilliseconds() - start;\n    fired = context.fired();\n  }\n"
+           "    const double start = cpuMilliseconds();\n"
+           "    for (long r = 0; r < repeat; ++r) {\n      context.reset();\n"
+           "      for (const char* file : files) {\n        if (!context.load(file)) return 1;\n      }\n"
+           "      context.run();\n    }\n    milliseconds = cpuMilliseconds() - start;\n    fired = context.fired();\n  }\n"
            "  std::fflush(stdout);\n"
            "  if (stats) {\n    std::fprintf(stderr, \"%ld rules fired\\n\", fired);\n"
            "    std::fprintf(stderr, \"run cpu ms %.3f\\n\", milliseconds);\n  }\n"
