@@ -119,6 +119,7 @@ TEST(Model, ErrorsCarryTheirLocation) {
       {"(defrule r (a ?x) => (printout stdout ?x))",
        "t.clp:1:32: error: output to stdout is not supported (only t)"},
       {"(defrule r (a ?x) => (while (> 1 2) (halt)))", "t.clp:1:23: error: function while is not supported"},
+      {"(defrule r (a) => ())", "t.clp:1:19: error: expected an action"},
       {"(defrule r (not (and (a ?x) (b ?y))) => (printout t ?x))", "t.clp:1:53: error: unbound variable ?x"},
       {"(defrule r (a ?x&:(assert (b))) => )", "t.clp:1:19: error: assert is not supported in a condition"},
       {"(defrule r (a) => )\n(defrule r (b) => )", "t.clp:2:1: error: rule r is defined twice"},
