@@ -1,9 +1,11 @@
 #include "driver.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +72,26 @@ bool makeDirs(const std::string& path) {
     }
   }
   return true;
+}
+
+// The text of every header in `dir`, by name order: a program built
+// against older runtime headers must not be taken from the cache.
+std::string headerTexts(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* entry = readdir(d)) {
+      const std::string name = entry->d_name;
+      if (name.size() > 2 && name.compare(name.size() - 2, 2, ".h") == 0) names.push_back(name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  std::string texts;
+  for (const std::string& name : names) {
+    std::string text;
+    if (readFile(dir + "/" + name, text)) texts += name + "\n" + text;
+  }
+  return texts;
 }
 
 std::string cacheDir() {
@@ -166,6 +188,7 @@ bool buildProgram(const std::string& program, const Toolchain& tools, std::strin
   std::string key = program;
   for (const std::string& c : command) key += "\n" + c;
   key += "\n" + tools.libDir;
+  for (const std::string& dir : tools.includeDirs) key += "\n" + headerTexts(dir);
   char hash[32];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(key)));
   const std::string dir = cacheDir() + "/" + hash;

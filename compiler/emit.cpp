@@ -274,8 +274,9 @@ class Emitter {
       out += indent + "{\n" + indent + "  Fact* made = Fact::make(&" + templateName(f.templ) + ");\n";
       fillSlots(f, fact, indent + "  ", out);
       out += indent + "  // Held while this match lasts; an equal witness held already gains a support.\n";
-      out += indent + "  justification = p;\n" + indent + "  assertObject(" + std::to_string(f.templ) + ", made);\n" +
-             indent + "  justification = nullptr;\n" + indent + "}\n";
+      out += indent + "  justification = p;\n" + indent + "  const void* outer = ties_.enter(made);\n" + indent +
+             "  assertObject(" + std::to_string(f.templ) + ", made);\n" + indent + "  ties_.enter(outer);\n" + indent +
+             "  justification = nullptr;\n" + indent + "}\n";
     } else if (n == "halt") {
       out += indent + "halted_ = true;\n";
     } else if (n == "progn") {
@@ -306,7 +307,7 @@ class Emitter {
     for (const std::string& f : options_.sources) s += " " + f;
     s += ".\n// Edit the rules, not this file.\n";
     s += "#include <cstdio>\n#include <cstdlib>\n#include <cstring>\n#include <ctime>\n#include <string>\n#include <vector>\n\n";
-    s += "#include \"qel.h\"\n#include \"qelrt_facts.h\"\n#include \"qelrt_reader.h\"\n#include \"qelrt_text.h\"\n\n";
+    s += "#include \"qel.h\"\n#include \"qelrt_facts.h\"\n#include \"qelrt_reader.h\"\n#include \"qelrt_text.h\"\n#include \"qelrt_ties.h\"\n\n";
     s += "namespace {\n\nusing qelrt::Fact;\nusing qelrt::Value;\n\n";
     return s;
   }
@@ -476,7 +477,8 @@ class Emitter {
     }
     std::string s;
     s += "class " + name + " : public QelContext {\n public:\n";
-    s += "  explicit " + name + "(" + prefix_ + "Network* network) { initialize(network); }\n";
+    s += "  explicit " + name + "(" + prefix_ + "Network* network) : ties_(" + std::to_string(model_.rules.size()) +
+         ") { initialize(network); }\n";
     if (hasWitnesses()) {
       s += "  ~" + name + "() override {\n"
            "    qelRetractAll();  // deletes the witnesses still held\n"
@@ -485,8 +487,11 @@ class Emitter {
       s += "  ~" + name + "() override { for (Fact* root : roots_) Fact::destroy(root); }\n";
     }
     s += "  const char* getRulesetName() const override { return " + cString(options_.rulesetName) + "; }\n\n";
-    s += "  // (reset): the root objects, (initial-fact), then the deffacts in order.\n";
-    s += "  void reset() {\n" + reset + "  }\n\n";
+    s += "  // (reset): working memory emptied, then the root objects, (initial-fact)\n"
+         "  // and the deffacts in order, numbered from 0 again.\n";
+    s += "  void reset() {\n    qelRetractAll();\n    facts_.clear();\n"
+         "    for (Fact* root : roots_) Fact::destroy(root);\n    roots_.clear();\n"
+         "    halted_ = false;\n    ties_.forget();\n" + reset + "  }\n\n";
     s += "  bool load(const char* path) {\n"
          "    std::vector<Fact*> facts;\n"
          "    std::string error;\n"
@@ -508,19 +513,25 @@ class Emitter {
     if (firstAuxiliary() < static_cast<int>(model_.rules.size())) {
       s += "  // Auxiliary rules (from " + std::to_string(firstAuxiliary()) + " on) are not counted as firings.\n";
       s += "  void notifyBeginRule(QelInstance* instance) override {\n"
+           "    ties_.removed(instance);\n"
            "    if (instance->ruleIndex() < " + std::to_string(firstAuxiliary()) + ") ++fired_;\n  }\n";
-      s += "  void notifyAddRule(QelInstance* instance) override {\n    switch (instance->ruleIndex()) {\n";
+      s += "  void notifyRemoveRule(QelInstance* instance) override { ties_.removed(instance); }\n";
+      s += "  void notifyAddRule(QelInstance* instance) override {\n    ties_.added(instance);\n"
+           "    switch (instance->ruleIndex()) {\n";
       for (size_t r = firstAuxiliary(); r < model_.rules.size(); ++r) {
         s += "      case " + std::to_string(r) + ": witness" + std::to_string(r) + "(instance->partial); break;\n";
       }
       s += "      default: break;\n    }\n  }\n\n private:\n";
     } else {
-      s += "  void notifyBeginRule(QelInstance*) override { ++fired_; }\n\n private:\n";
+      s += "  void notifyBeginRule(QelInstance* instance) override {\n    ties_.removed(instance);\n    ++fired_;\n  }\n";
+      s += "  void notifyRemoveRule(QelInstance* instance) override { ties_.removed(instance); }\n";
+      s += "  void notifyAddRule(QelInstance* instance) override { ties_.added(instance); }\n\n private:\n";
     }
     s += "  static Fact* fact(QelInfo* i) { return static_cast<Fact*>(i->object); }\n";
     s += "  static Fact* fact(QelPartial* p, int n) { return static_cast<Fact*>(p->tailn(n)->record->object); }\n\n";
     s += "  // A fact equal to one in working memory is not asserted again.\n";
-    s += "  void assertFact(Fact* f) {\n    if (facts_.add(f) != nullptr) assertObject(f->tmpl->classIndex, f);\n  }\n";
+    s += "  void assertFact(Fact* f) {\n    if (facts_.add(f) == nullptr) return;\n"
+         "    const void* outer = ties_.enter(f);\n    assertObject(f->tmpl->classIndex, f);\n    ties_.enter(outer);\n  }\n";
     s += "  void retractFact(Fact* f) {\n    if (facts_.remove(f)) retractObject(f, 0);\n  }\n";
     s += "  // modify: the old fact goes, a new one with a new index comes.\n";
     s += "  void modifyFact(Fact* old, Fact* changed) {\n"
@@ -528,8 +539,11 @@ class Emitter {
          "    retractFact(old);\n    assertFact(changed);\n  }\n";
     s += "  void assertRoot(const Value& group) {\n"
          "    Fact* root = Fact::make(&kRoot);\n    root->slot[0] = group;\n"
-         "    roots_.push_back(root);\n    assertObject(kRoot.classIndex, root);\n  }\n\n";
-    s += "  qelrt::FactStore facts_;\n  std::vector<Fact*> roots_;\n  bool halted_ = false;\n  long fired_ = 0;\n};\n\n";
+         "    roots_.push_back(root);\n    const void* outer = ties_.enter(root);\n"
+         "    assertObject(kRoot.classIndex, root);\n    ties_.enter(outer);\n  }\n\n";
+    s += "  qelrt::FactStore facts_;\n  std::vector<Fact*> roots_;\n"
+         "  // Puts the instances one change makes for a rule in the rule language's order.\n"
+         "  qelrt::TieOrder ties_;\n  bool halted_ = false;\n  long fired_ = 0;\n};\n\n";
     return s;
   }
 
@@ -589,7 +603,9 @@ class Emitter {
            "    if (!witness) node->kind = 1;  // the context's fact store owns the facts\n";
     }
     s += "    node->name = kClassNames[c];\n    classes.append(node);\n  }\n";
-    s += "  using C = " + ctx + ";\n";
+    const std::string usingC = "  using C = " + ctx + ";\n";
+    const size_t usingAt = s.size();
+    s += usingC;
     for (size_t d = 0; d < plan_.discs.size(); ++d) {
       const DiscPlan& disc = plan_.discs[d];
       const bool tested = disc.group >= 0 || !disc.tests.empty();
@@ -626,6 +642,8 @@ class Emitter {
            "), 0, " + (rp.lastIsJoin ? "1" : "0") + ", " + std::to_string(rp.last) + ");\n";
     }
     s += "}\n\n";
+    // A ruleset without rules names no member function.
+    if (s.find("&C::", usingAt) == std::string::npos) s.erase(usingAt, usingC.size());
     return s;
   }
 
@@ -652,18 +670,22 @@ class Emitter {
     return "double cpuMilliseconds() {\n"
            "  timespec t;\n  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);\n"
            "  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;\n}\n\n"
-           "// Usage: PROGRAM [--stats] [FACTS-FILE...]: (reset), the facts of the files,\n"
-           "// then (run).\n"
+           "// Usage: PROGRAM [--stats] [--repeat N] [FACTS-FILE...]: (reset), the facts\n"
+           "// of the files, then (run); N times over with --repeat. --stats prints the\n"
+           "// rules fired and the CPU time of all the runs.\n"
            "int run(int argc, char** argv) {\n"
-           "  bool stats = false;\n  std::vector<const char*> files;\n"
+           "  bool stats = false;\n  long repeat = 1;\n  std::vector<const char*> files;\n"
            "  for (int a = 1; a < argc; ++a) {\n"
-           "    if (std::strcmp(argv[a], \"--stats\") == 0) {\n      stats = true;\n    } else {\n"
+           "    if (std::strcmp(argv[a], \"--stats\") == 0) {\n      stats = true;\n"
+           "    } else if (std::strcmp(argv[a], \"--repeat\") == 0 && a + 1 < argc) {\n"
+           "      repeat = std::strtol(argv[++a], nullptr, 10);\n    } else {\n"
            "      files.push_back(argv[a]);\n    }\n  }\n"
            "  long fired = 0;\n  double milliseconds = 0;\n  {\n"
            "    " + prefix_ + "Network network;\n    " + prefix_ + "Context context(&network);\n"
-           "    const double start = cpuMilliseconds();\n    context.reset();\n"
-           "    for (const char* file : files) {\n      if (!context.load(file)) return 1;\n    }\n"
-           "    context.run();\n    milliseconds = cpuMilliseconds() - start;\n    fired = context.fired();\n  }\n"
+           "    const double start = cpuMilliseconds();\n"
+           "    for (long r = 0; r < repeat; ++r) {\n      context.reset();\n"
+           "      for (const char* file : files) {\n        if (!context.load(file)) return 1;\n      }\n"
+           "      context.run();\n    }\n    milliseconds = cpuMilliseconds() - start;\n    fired = context.fired();\n  }\n"
            "  std::fflush(stdout);\n"
            "  if (stats) {\n    std::fprintf(stderr, \"%ld rules fired\\n\", fired);\n"
            "    std::fprintf(stderr, \"run cpu ms %.3f\\n\", milliseconds);\n  }\n"

@@ -55,6 +55,10 @@ class Lexer {
           return false;
         }
         tokens.push_back(Token{TokenKind::kString, text, at});
+      } else if (c == '\0') {
+        // A delimiter that no token takes: reading a word would not advance.
+        error = Error{at, "unexpected NUL character"};
+        return false;
       } else {
         tokens.push_back(word(at));
       }

@@ -1,12 +1,14 @@
 // qelc, the rule compiler.
 //
 //   qelc compile RULES.clp... -o OUT.cpp   writes the generated code
-//   qelc run FILE.clp... [--stats]         compiles, builds (cached) and runs
+//   qelc run FILE.clp... [--stats] [--repeat N]
+//                                          compiles, builds (cached) and runs
 //   qelc plan RULES.clp...                 prints the model and the plan
 //
 // `run` performs (reset) and (run): files that hold facts only are read
 // after the reset, in order. With --stats the program prints "N rules
-// fired" and its CPU time on stderr.
+// fired" and its CPU time on stderr; --repeat N does (reset) and (run) N
+// times in the one process.
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,7 +24,7 @@ namespace {
 int usage() {
   std::fprintf(stderr,
                "usage: qelc compile RULES.clp... -o OUT.cpp\n"
-               "       qelc run FILE.clp... [--stats]\n"
+               "       qelc run FILE.clp... [--stats] [--repeat N]\n"
                "       qelc plan RULES.clp...\n");
   return 2;
 }
@@ -35,9 +37,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> files;
   std::string output;
   bool stats = false;
+  std::string repeat;
   for (int a = 2; a < argc; ++a) {
     if (std::strcmp(argv[a], "-o") == 0 && a + 1 < argc) {
       output = argv[++a];
+    } else if (std::strcmp(argv[a], "--repeat") == 0 && a + 1 < argc) {
+      repeat = argv[++a];
+      if (repeat.empty() || repeat.find_first_not_of("0123456789") != std::string::npos) return usage();
     } else if (std::strcmp(argv[a], "--stats") == 0) {
       stats = true;
     } else {
@@ -75,6 +81,10 @@ int main(int argc, char** argv) {
   std::vector<char*> args;
   args.push_back(const_cast<char*>(executable.c_str()));
   if (stats) args.push_back(const_cast<char*>("--stats"));
+  if (!repeat.empty()) {
+    args.push_back(const_cast<char*>("--repeat"));
+    args.push_back(const_cast<char*>(repeat.c_str()));
+  }
   for (std::string& d : result.data) args.push_back(const_cast<char*>(d.c_str()));
   args.push_back(nullptr);
   std::fflush(stdout);

@@ -608,7 +608,7 @@ class RuleBuilder {
       out = call("if", {std::move(condition), std::move(thenBlock), std::move(elseBlock)}, s.where);
       return true;
     }
-    if (!s.isList) return fail(s.where, "expected an action");
+    if (!s.isList || name.empty()) return fail(s.where, "expected an action");
     if (findFunction(name) == nullptr) return fail(s.items[0].where, "function " + name + " is not supported");
     return compileExpr(s, out, true);
   }

@@ -63,10 +63,7 @@ class FactStore {
   FactStore() = default;
   FactStore(const FactStore&) = delete;
   FactStore& operator=(const FactStore&) = delete;
-  ~FactStore() {
-    for (Fact* f : live_) Fact::destroy(f);
-    collect();
-  }
+  ~FactStore() { clear(); }
 
   // Gives `f` the next index and keeps it, unless an equal fact is held:
   // then `f` is freed and null returned.
@@ -90,7 +87,13 @@ class FactStore {
     for (Fact* f : garbage_) Fact::destroy(f);
     garbage_.clear();
   }
-  void restartIndices() { nextIndex_ = 0; }
+  // Frees every fact, held or retracted; indices start from 0 again.
+  void clear() {
+    for (Fact* f : live_) Fact::destroy(f);
+    live_.clear();
+    collect();
+    nextIndex_ = 0;
+  }
   std::size_t size() const { return live_.size(); }
 
  private:

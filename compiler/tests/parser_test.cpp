@@ -54,10 +54,11 @@ TEST(Parser, ConstructsPrintBackInCanonicalForm) {
 
 TEST(Parser, ErrorsCarryTheirLocation) {
   struct Case {
-    const char* source;
+    std::string source;
     const char* message;
   } cases[] = {
       {"(defrule r\n  (a \"open => )", "t.clp:2:6: error: unterminated string"},
+      {std::string("(a \0 b)", 7), "t.clp:1:4: error: unexpected NUL character"},
       {"(deftemplate t (slot a)", "t.clp:1:1: error: '(' is never closed"},
       {")", "t.clp:1:1: error: unexpected ')'"},
       {"(defrule r (a) => ) )", "t.clp:1:21: error: unexpected ')'"},
@@ -118,6 +119,7 @@ TEST(Model, ErrorsCarryTheirLocation) {
       {"(defrule r (a ?x) => (printout stdout ?x))",
        "t.clp:1:32: error: output to stdout is not supported (only t)"},
       {"(defrule r (a ?x) => (while (> 1 2) (halt)))", "t.clp:1:23: error: function while is not supported"},
+      {"(defrule r (a) => ())", "t.clp:1:19: error: expected an action"},
       {"(defrule r (not (and (a ?x) (b ?y))) => (printout t ?x))", "t.clp:1:53: error: unbound variable ?x"},
       {"(defrule r (a ?x&:(assert (b))) => )", "t.clp:1:19: error: assert is not supported in a condition"},
       {"(defrule r (a) => )\n(defrule r (b) => )", "t.clp:2:1: error: rule r is defined twice"},
