@@ -131,6 +131,11 @@ inline void sizes(benchmark::internal::Benchmark* b, int largest) {
 }
 inline void upTo64k(benchmark::internal::Benchmark* b) { sizes(b, 64000); }
 inline void upTo16k(benchmark::internal::Benchmark* b) { sizes(b, 16000); }
+// 1k, 10k, 100k, 1M: for the cases whose cost per unit should not grow.
+inline void toMillion(benchmark::internal::Benchmark* b) {
+  for (int n = 1000; n <= 1000000; n *= 10) b->Arg(n);
+  b->Unit(benchmark::kMillisecond);
+}
 
 }  // namespace qelbench
 

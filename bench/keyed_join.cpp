@@ -110,7 +110,7 @@ void BM_EqualityJoin_Unkeyed(benchmark::State& state) {
   runKeyed(state, false);
 }
 
-BENCHMARK(BM_EqualityJoin_Keyed)->Apply(upTo64k);
+BENCHMARK(BM_EqualityJoin_Keyed)->Apply(toMillion);
 // Quadratic by nature; 64k alone would take minutes.
 BENCHMARK(BM_EqualityJoin_Unkeyed)->Apply(upTo16k);
 

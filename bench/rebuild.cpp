@@ -95,12 +95,6 @@ void runRebuild(benchmark::State& state, bool modify) {
 void BM_Rebuild_Modify(benchmark::State& state) { runRebuild(state, true); }
 void BM_Rebuild_Refresh(benchmark::State& state) { runRebuild(state, false); }
 
-// 1,000 to 1,000,000 partials, by factors of 10.
-void toMillion(benchmark::internal::Benchmark* b) {
-  for (int n = 1000; n <= 1000000; n *= 10) b->Arg(n);
-  b->Unit(benchmark::kMillisecond);
-}
-
 BENCHMARK(BM_Rebuild_Modify)->Apply(toMillion);
 BENCHMARK(BM_Rebuild_Refresh)->Apply(toMillion);
 

@@ -160,8 +160,9 @@ class QEL_EXPORT QelJoinNode final : public QelLeftNode {
   QelList disablingRules;  // QelRuleNode*: rules whose match ends here
   QelList watchdogRules;   // QelRuleNode*: rules whose watchdog is here
   // Equality keys (initJoinKeys): whenever the join test passes for (P, I),
-  // leftKey(P) == rightKey(I). Used by plain, exists, not, count and
-  // collect joins when both are set; null otherwise.
+  // leftKey(P) == rightKey(I). Used by plain, object-unique, exists, not,
+  // count and collect joins when both are set; null otherwise. (Packet,
+  // inline and wait joins test no right record against a parent.)
   QelKeyFunction leftKey;
   QelRecordKeyFunction rightKey;
 

@@ -173,7 +173,8 @@ QelJoinKeys* QelJoinKeys::forJoin(QelJoinMem* join) {
   QelJoinNode* node = join->joinNode();
   if (!node->isKeyed() || join->rightMem == nullptr) return nullptr;
   QelJoinKeys* keys = new QelJoinKeys(join);
-  keys->tracksStale = node->patternType != QelPatternPlain;
+  keys->tracksStale = node->patternType >= QelPatternExists &&
+                     node->patternType <= QelPatternCollect;
   collectChainClasses(node->left, keys->chainClasses);
   QelContext* context = join->context;
   for (int c = 0; c < context->classMemCount; ++c) {

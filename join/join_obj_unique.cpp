@@ -1,7 +1,6 @@
 #include "join/join_obj_unique.h"
 
-#include <vector>
-
+#include "join/join_keys.h"
 #include "memory/disc_mem.h"
 
 QelJoinMemPlainObjUnique::QelJoinMemPlainObjUnique(QelContext* owner)
@@ -15,8 +14,9 @@ QelInfo* QelJoinMemPlainObjUnique::partnerOf(QelPartial* parent, void** key) {
 }
 
 // A new record pairs with every parent whose test passes, without
-// consulting the key; a parent that already has its one child gets no
-// second one, which the child table could not hold.
+// consulting the node's key function; a parent that already has its one
+// child gets no second one, which the child table could not hold. With
+// equality keys only the parents of the record's key can pass.
 void QelJoinMemPlainObjUnique::rightActivate(QelInfo* record, int depth,
                                              int mode) {
   if (mode != QelModeNew) {
@@ -24,29 +24,23 @@ void QelJoinMemPlainObjUnique::rightActivate(QelInfo* record, int depth,
     return;
   }
   rightIndex.findOrInsert(record->object) = record;
-  QelPartial* parent = leftMem->partials;
-  while (parent != nullptr) {
-    QelPartial* next = parent->nextInMemory;
-    if (childOf(parent) == nullptr && test(record, parent)) {
+  const QelPairTest passes(*this);
+  auto pair = [&](QelPartial* parent) {
+    if (childOf(parent) == nullptr && passes(record, parent)) {
       makeChild(parent, record, depth + 1);
     }
-    parent = next;
+  };
+  if (keys != nullptr) {
+    keys->forEachParentOfKey(keys->rightKeyOf(record), pair);
+    return;
   }
+  forEachParent(pair);
 }
 
-// Parents whose child is bound to another object are left alone.
+// Every mark is read and cleared before anything is propagated.
 void QelJoinMemPlainObjUnique::rematchRight(QelInfo* record, int mode) {
-  for (QelPartial* child = partials; child; child = child->nextInMemory) {
-    child->parent->mark = child->record == record ? child : child->parent;
-  }
   std::vector<QelMatchPair> pairs;
-  for (QelPartial* parent = leftMem->partials; parent;
-       parent = parent->nextInMemory) {
-    if (parent->mark != parent) {
-      pairs.push_back(QelMatchPair{parent, parent->mark});
-    }
-    parent->mark = nullptr;
-  }
+  pairsToRematch(record, pairs);
   for (const QelMatchPair& pair : pairs) {
     QelPartial* parent = static_cast<QelPartial*>(pair.first);
     QelPartial* child = pair.second;
@@ -62,8 +56,35 @@ void QelJoinMemPlainObjUnique::rematchRight(QelInfo* record, int mode) {
   }
 }
 
+// The parents a right re-match visits, each with its child of `record` or
+// null: every parent but those whose child is bound to another object or,
+// keyed, those of the record's key and of its children, in full-walk order.
+void QelJoinMemPlainObjUnique::pairsToRematch(QelInfo* record,
+                                              std::vector<QelMatchPair>& pairs) {
+  if (keys != nullptr) {
+    keys->forEachParentToRematch(record, [&](QelPartial* parent) {
+      QelPartial* child = parent->mark;
+      parent->mark = nullptr;
+      if (child == nullptr && childOf(parent) != nullptr) return;
+      pairs.push_back(QelMatchPair{parent, child});
+    });
+    return;
+  }
+  for (QelPartial* child = partials; child; child = child->nextInMemory) {
+    child->parent->mark = child->record == record ? child : child->parent;
+  }
+  for (QelPartial* parent = leftMem->partials; parent;
+       parent = parent->nextInMemory) {
+    if (parent->mark != parent) {
+      pairs.push_back(QelMatchPair{parent, parent->mark});
+    }
+    parent->mark = nullptr;
+  }
+}
+
 void QelJoinMemPlainObjUnique::leftActivate(QelPartial* parent, int depth,
                                             int mode) {
+  if (keys != nullptr) keys->keyParent(parent, mode);
   void* key = nullptr;
   if (mode == QelModeNew) {
     QelInfo* partner = partnerOf(parent, &key);
@@ -98,9 +119,15 @@ void QelJoinMemPlainObjUnique::rightRetract(QelInfo* record) {
   dropChildrenOf(record);
 }
 
+void QelJoinMemPlainObjUnique::leftRetract(QelPartial* parent) {
+  if (keys != nullptr) keys->unkeyParent(parent);
+  QelJoinMemSingle::leftRetract(parent);
+}
+
 void QelJoinMemPlainObjUnique::clear() {
   QelJoinMemSingle::clear();
   rightIndex.clear();
+  if (keys != nullptr) keys->clear();
 }
 
 void QelJoinMemPlainObjUnique::populate() {

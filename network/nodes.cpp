@@ -92,6 +92,7 @@ int QelJoinNode::waitTime(QelContext* context, QelPartial* partial) {
 bool QelJoinNode::isKeyed() const {
   if (leftKey == nullptr || rightKey == nullptr) return false;
   return patternType == QelPatternPlain ||
+         patternType == QelPatternPlainObjUnique ||
          (patternType >= QelPatternExists && patternType <= QelPatternCollect);
 }
 

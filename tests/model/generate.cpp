@@ -152,14 +152,16 @@ bool canJustify(const NetPlan& plan, const RulePlan& rule) {
   return true;
 }
 
-// A third of the rulesets favour keyed counted joins: their equality key
-// first, and a discrimination test on a slot of the key, so that one update
-// both moves a record out and changes a key; now and then on the very
-// discrimination of the fact that gives the left key, so that the update
-// reaches the join through both inputs.
+// A third of the rulesets favour keyed counted and object-unique joins:
+// their equality key first, and a discrimination test on a slot of the
+// key, so that one update both moves a record out and changes a key; now
+// and then on the very discrimination of the fact that gives the left key,
+// so that the update reaches the join through both inputs. An object-unique
+// join's partner is then that fact itself.
 void focusOnKeys(NetPlan& plan, const RulePlan& rule, PatternPlan& p,
                  Rng& rng, const std::vector<int>& positions) {
-  if (!isCounted(p.kind) || positions.empty()) return;
+  const bool keyable = isCounted(p.kind) || p.kind == Kind::ObjUnique;
+  if (!keyable || positions.empty()) return;
   Term term;
   term.a.pos = -1;
   term.a.slot = rng.below(kSlotCount);
@@ -169,6 +171,7 @@ void focusOnKeys(NetPlan& plan, const RulePlan& rule, PatternPlan& p,
   p.terms.insert(p.terms.begin(), term);
   p.eqTerm = rng.chance(90) ? 0 : -1;
   p.nullJoin = false;
+  if (p.kind == Kind::ObjUnique) p.keyPos = term.b.pos;
   if (rng.chance(40)) {
     p.disc = rule.pats[term.b.pos].disc;
     if (plan.discs[p.disc].right < 0) plan.discs[p.disc].right = plan.rights++;
@@ -201,7 +204,8 @@ void addTerms(PatternPlan& p, Rng& rng, const std::vector<int>& positions) {
     p.keyPos = positions[rng.below(static_cast<int>(positions.size()))];
   }
   p.nullJoin = p.terms.empty() && p.kind != Kind::ObjUnique && rng.chance(50);
-  bool keyable = p.kind == Kind::Plain || isCounted(p.kind);
+  bool keyable = p.kind == Kind::Plain || p.kind == Kind::ObjUnique ||
+                 isCounted(p.kind);
   for (int t = 0; keyable && t < static_cast<int>(p.terms.size()); ++t) {
     const Term& term = p.terms[t];
     if (term.op == kEq && term.a.pos == -1 && term.b.pos >= 0 && rng.chance(50)) {
@@ -322,10 +326,11 @@ NetPlan generateNet(uint64_t seed) {
                  : k < 90 ? Kind::Collect
                           : Kind::Packet;
       } else if (keyFocus && k < 55) {
-        p.kind = k < 20 ? Kind::Exists
-                 : k < 30 ? Kind::Not
-                 : k < 45 ? Kind::Count
-                          : Kind::Collect;
+        p.kind = k < 15 ? Kind::Exists
+                 : k < 25 ? Kind::Not
+                 : k < 35 ? Kind::Count
+                 : k < 45 ? Kind::Collect
+                          : Kind::ObjUnique;
       } else {
         p.kind = k < 35 ? Kind::Plain
                  : k < 45 ? Kind::ObjUnique
@@ -465,7 +470,7 @@ NetPlan soakNet() {
     } else {
       p.disc = k == Kind::Plain ? all1 : low;
       p.terms.push_back(eq(1, 0, 1));
-      p.eqTerm = k == Kind::ObjUnique ? -1 : 0;
+      p.eqTerm = 0;
       if (k == Kind::ObjUnique) p.keyPos = 0;
       p.countOp = kGe;
       p.countK = 1;
