@@ -23,6 +23,12 @@
 #endif
 #ifdef QEL_ASAN
 #include <sanitizer/asan_interface.h>
+#include <sanitizer/lsan_interface.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -38,24 +44,68 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
+int classOf(std::size_t size) {
+  return static_cast<int>((size + kGranule - 1) / kGranule) - 1;
+}
+
 // ---- What the memory checkers are told ---------------------------------
 //
 // A block handed out is a heap block of the size asked for; a freed one,
 // and the part of a slab never handed out, may not be touched. The
 // allocator itself reads and writes the link at the start of a free block
-// only between open() and close().
+// through link() and next(), which unhide it for the access.
 
 #ifdef QEL_HAVE_VALGRIND
-// Set before the first slab is carved (under gRegionMutex), so before any
-// block exists.
-std::atomic<bool> gValgrind{false};
-inline bool underValgrind() { return gValgrind.load(std::memory_order_relaxed); }
+// Set when the first slab is carved (under gRegionMutex), so before any
+// block exists, and never changed: a plain bool, which the compiler may
+// keep in a register.
+bool gValgrind = false;
+#endif
+
+#ifdef QEL_ASAN
+// LeakSanitizer finds leaks among its own heap blocks, and a block of a
+// slab is not one: it lies inside a region, which the library still
+// holds. So builds with AddressSanitizer count the blocks out, per size
+// class, and at the very end of the program (after every static
+// destructor, contexts at namespace scope included) report those never
+// freed as LeakSanitizer reports its leaks, and fail the same way. This
+// is "never freed", not "unreachable": a block still held at exit by a
+// thread that is still running counts too. detect_leaks=0 turns it off.
+std::atomic<long> gBlocksOut[kClassCount];
+
+void reportBlocksOut() {
+  const char* options = std::getenv("ASAN_OPTIONS");
+  if (options != nullptr && std::strstr(options, "detect_leaks=0") != nullptr) return;
+  long blocks = 0;
+  for (const std::atomic<long>& n : gBlocksOut) blocks += n.load();
+  if (blocks == 0) return;
+  // LeakSanitizer's own findings first, since failing here skips its check.
+  __lsan_do_recoverable_leak_check();
+  std::fprintf(stderr,
+               "==%d==ERROR: qel block cache: %ld block(s) never freed at exit\n",
+               static_cast<int>(getpid()), blocks);
+  for (int cls = 0; cls < kClassCount; ++cls) {
+    if (long n = gBlocksOut[cls].load()) {
+      std::fprintf(stderr, "    %ld block(s) of up to %zu bytes\n", n,
+                   (static_cast<std::size_t>(cls) + 1) * kGranule);
+    }
+  }
+  std::fprintf(stderr,
+               "SUMMARY: qel block cache: %ld block(s) leaked (run under valgrind "
+               "for where they were allocated)\n", blocks);
+  std::fflush(stderr);
+  _exit(23);  // LeakSanitizer's exit code
+}
+
+// Registered before any constructor of default priority runs, so that it
+// runs after their objects are destroyed.
+__attribute__((constructor(101))) void watchBlocksOut() { std::atexit(reportBlocksOut); }
 #endif
 
 struct Checker {
   static void carved(char* blocks, std::size_t size) {
 #ifdef QEL_HAVE_VALGRIND
-    if (underValgrind()) VALGRIND_MAKE_MEM_NOACCESS(blocks, size);
+    if (gValgrind) VALGRIND_MAKE_MEM_NOACCESS(blocks, size);
 #endif
 #ifdef QEL_ASAN
     ASAN_POISON_MEMORY_REGION(blocks, size);
@@ -65,55 +115,62 @@ struct Checker {
   }
   static void handedOut(void* block, std::size_t size) {
 #ifdef QEL_HAVE_VALGRIND
-    if (underValgrind()) VALGRIND_MALLOCLIKE_BLOCK(block, size, 0, 0);
+    if (gValgrind) VALGRIND_MALLOCLIKE_BLOCK(block, size, 0, 0);
 #endif
 #ifdef QEL_ASAN
     ASAN_UNPOISON_MEMORY_REGION(block, size);
+    gBlocksOut[classOf(size)].fetch_add(1, std::memory_order_relaxed);
 #endif
     (void)block;
     (void)size;
   }
   static void freed(void* block, std::size_t blockSize) {
 #ifdef QEL_HAVE_VALGRIND
-    if (underValgrind()) VALGRIND_FREELIKE_BLOCK(block, 0);
+    if (gValgrind) VALGRIND_FREELIKE_BLOCK(block, 0);
 #endif
 #ifdef QEL_ASAN
     ASAN_POISON_MEMORY_REGION(block, blockSize);
+    gBlocksOut[classOf(blockSize)].fetch_sub(1, std::memory_order_relaxed);
 #endif
     (void)block;
     (void)blockSize;
   }
-  // The link of a free block, made accessible to the allocator and hidden
-  // again.
-  static void open(FreeBlock* block) {
+  // Writes and reads the link of a free block, which is hidden from the
+  // program.
+  static void link(FreeBlock* block, FreeBlock* next) {
 #ifdef QEL_HAVE_VALGRIND
-    if (underValgrind()) VALGRIND_MAKE_MEM_DEFINED(block, sizeof(FreeBlock));
+    if (gValgrind) {
+      VALGRIND_MAKE_MEM_UNDEFINED(block, sizeof(FreeBlock));
+      block->next = next;
+      VALGRIND_MAKE_MEM_NOACCESS(block, sizeof(FreeBlock));
+      return;
+    }
 #endif
 #ifdef QEL_ASAN
     ASAN_UNPOISON_MEMORY_REGION(block, sizeof(FreeBlock));
-#endif
-    (void)block;
-  }
-  static void close(FreeBlock* block) {
-#ifdef QEL_HAVE_VALGRIND
-    if (underValgrind()) VALGRIND_MAKE_MEM_NOACCESS(block, sizeof(FreeBlock));
-#endif
-#ifdef QEL_ASAN
-    ASAN_POISON_MEMORY_REGION(block, sizeof(FreeBlock));
-#endif
-    (void)block;
-  }
-  // Writes the link of a block just freed.
-  static void link(FreeBlock* block, FreeBlock* next) {
-    open(block);
     block->next = next;
-    close(block);
+    ASAN_POISON_MEMORY_REGION(block, sizeof(FreeBlock));
+#else
+    block->next = next;
+#endif
   }
   static FreeBlock* next(FreeBlock* block) {
-    open(block);
+#ifdef QEL_HAVE_VALGRIND
+    if (gValgrind) {
+      VALGRIND_MAKE_MEM_DEFINED(block, sizeof(FreeBlock));
+      FreeBlock* next = block->next;
+      VALGRIND_MAKE_MEM_NOACCESS(block, sizeof(FreeBlock));
+      return next;
+    }
+#endif
+#ifdef QEL_ASAN
+    ASAN_UNPOISON_MEMORY_REGION(block, sizeof(FreeBlock));
     FreeBlock* next = block->next;
-    close(block);
+    ASAN_POISON_MEMORY_REGION(block, sizeof(FreeBlock));
     return next;
+#else
+    return block->next;
+#endif
   }
 };
 
@@ -177,10 +234,6 @@ constexpr std::size_t kHeaderSize = (sizeof(Slab) + 15) & ~std::size_t{15};
 Slab* slabOf(void* block) {
   return reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(block) &
                                  ~(kSlabSize - 1));
-}
-
-int classOf(std::size_t size) {
-  return static_cast<int>((size + kGranule - 1) / kGranule) - 1;
 }
 
 // A doubly linked list through its elements' prev and next fields.
@@ -258,7 +311,11 @@ void freeRegion(Region* region);
 Slab* takeSlab() {
   std::lock_guard<std::mutex> lock(gRegionMutex);
 #ifdef QEL_HAVE_VALGRIND
-  if (gRegionCount == 0 && RUNNING_ON_VALGRIND) gValgrind.store(true, std::memory_order_relaxed);
+  static bool valgrindChecked = false;
+  if (!valgrindChecked) {
+    valgrindChecked = true;
+    gValgrind = RUNNING_ON_VALGRIND != 0;
+  }
 #endif
   if (Region* region = gRoomy.head) {
     Slab* slab = region->freeSlabs;

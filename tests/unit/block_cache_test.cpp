@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -95,6 +98,100 @@ TEST(BlockCache, EmptyRegionsAreReleased) {
     if (i % 3 != 0) QelFreeBlock(blocks[i], 200);
   }
   EXPECT_LE(QelBlockCacheRegionCount(), before + 3);
+}
+
+// Frees `every` other block of `blocks` and allocates as many again: all
+// but the room left in the slab being carved must be the freed blocks, so
+// that a slab filled once gets its room back. Returns the blocks still out.
+std::vector<void*> refill(std::vector<void*> blocks, std::size_t size,
+                          const std::function<void(const std::vector<void*>&)>& free) {
+  std::vector<void*> freed;
+  std::vector<void*> kept;
+  for (std::size_t i = 0; i < blocks.size(); ++i) (i % 2 ? kept : freed).push_back(blocks[i]);
+  free(freed);
+  const std::set<void*> room(freed.begin(), freed.end());
+  std::size_t fresh = 0;
+  for (std::size_t i = 0; i < freed.size(); ++i) {
+    void* block = QelAllocBlock(size);
+    if (room.count(block) == 0) ++fresh;
+    kept.push_back(block);
+  }
+  EXPECT_LE(fresh, 32 * 1024 / size) << "of " << freed.size() << " blocks";
+  return kept;
+}
+
+TEST(BlockCache, FullSlabsGetRoomBack) {
+  std::vector<void*> blocks = refill(allocateMany(64), 64, [](const std::vector<void*>& b) {
+    freeAll(b, 64);
+  });
+  freeAll(blocks, 64);
+}
+
+TEST(BlockCache, FullSlabsGetRoomBackFromOtherThreads) {
+  std::vector<void*> blocks = refill(allocateMany(72), 72, [](const std::vector<void*>& b) {
+    std::thread freer([&b] { freeAll(b, 72); });
+    freer.join();
+  });
+  freeAll(blocks, 72);
+}
+
+// One thread allocates and stamps blocks while another, at the same time,
+// checks the stamps and frees them: no block is handed out twice, whichever
+// thread frees it.
+TEST(BlockCache, BlocksFreedConcurrentlyOnAnotherThread) {
+  constexpr long kBlocks = 200000;
+  std::mutex mutex;
+  std::deque<long*> queue;
+  bool done = false;
+  long bad = 0;
+  std::thread consumer([&] {
+    long expected = 0;
+    for (;;) {
+      long* block = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!queue.empty()) {
+          block = queue.front();
+          queue.pop_front();
+        } else if (done) {
+          break;
+        }
+      }
+      if (block == nullptr) {
+        std::this_thread::yield();
+        continue;
+      }
+      if (block[0] != expected || block[2] != ~expected) ++bad;
+      expected += 2;
+      QelFreeBlock(block, 3 * sizeof(long));
+    }
+  });
+  std::vector<long*> own;
+  for (long i = 0; i < kBlocks; ++i) {
+    long* block = static_cast<long*>(QelAllocBlock(3 * sizeof(long)));
+    block[0] = i;
+    block[2] = ~i;
+    if (i % 2 == 0) {
+      std::lock_guard<std::mutex> lock(mutex);
+      queue.push_back(block);
+    } else {
+      own.push_back(block);
+      if (own.size() == 64) {
+        for (long* b : own) {
+          if (b[2] != ~b[0]) ++bad;
+          QelFreeBlock(b, 3 * sizeof(long));
+        }
+        own.clear();
+      }
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  consumer.join();
+  for (long* b : own) QelFreeBlock(b, 3 * sizeof(long));
+  EXPECT_EQ(bad, 0);
 }
 
 // A thread that allocates what another frees reuses the returned blocks
