@@ -35,15 +35,6 @@ run() {
   fi
   rm -f "$log"
 }
-for t in build-vg/tests/test_* build-vg/tests/qel_interface_test \
-         build-vg/tests/lifecycle/test_global_context_*; do
-  [ -x "$t" ] && run "$t"
-done
-run build-vg/tests/lifecycle/test_dlopen build-vg/libqel.so \
-  build-vg/tests/lifecycle/libqel_test_plugin.so
-run build-vg/tests/model/model_test --seeds 60 --ops 150
-run build-vg/tests/model/model_test --threads 2 --ops 300
-
 # expect NAME PATTERN COMMAND...: COMMAND must fail and print PATTERN.
 expect() {
   local name=$1 pattern=$2 log
@@ -79,6 +70,15 @@ if "$planted" clean >/dev/null 2>&1; then echo "clean: ASan $planted clean"; els
   echo "FAILED: ASan $planted clean"; failed=1; fi
 expect "ASan, use after free of a block" "use-after-poison" "$planted" use-after-free
 expect "ASan, leaked block" "1 block(s) never freed" "$planted" leak
+
+for t in build-vg/tests/lifecycle/test_global_context_* build-vg/tests/test_* \
+         build-vg/tests/qel_interface_test; do
+  [ -x "$t" ] && run "$t"
+done
+run build-vg/tests/lifecycle/test_dlopen build-vg/libqel.so \
+  build-vg/tests/lifecycle/libqel_test_plugin.so
+run build-vg/tests/model/model_test --seeds 60 --ops 150
+run build-vg/tests/model/model_test --threads 2 --ops 300
 
 [ $failed -eq 0 ] && echo "valgrind: no errors, no leaks; planted faults reported"
 exit $failed

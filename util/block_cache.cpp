@@ -60,6 +60,27 @@ int classOf(std::size_t size) {
 // block exists, and never changed: a plain bool, which the compiler may
 // keep in a register.
 bool gValgrind = false;
+
+// The requests, out of line so that the fast paths need no stack frame for
+// their arguments.
+__attribute__((noinline)) void valgrindNoAccess(void* p, std::size_t n) {
+  VALGRIND_MAKE_MEM_NOACCESS(p, n);
+}
+__attribute__((noinline)) void valgrindMalloc(void* p, std::size_t n) {
+  VALGRIND_MALLOCLIKE_BLOCK(p, n, 0, 0);
+}
+__attribute__((noinline)) void valgrindFree(void* p) { VALGRIND_FREELIKE_BLOCK(p, 0); }
+__attribute__((noinline)) void valgrindLink(FreeBlock* block, FreeBlock* next) {
+  VALGRIND_MAKE_MEM_UNDEFINED(block, sizeof(FreeBlock));
+  block->next = next;
+  VALGRIND_MAKE_MEM_NOACCESS(block, sizeof(FreeBlock));
+}
+__attribute__((noinline)) FreeBlock* valgrindNext(FreeBlock* block) {
+  VALGRIND_MAKE_MEM_DEFINED(block, sizeof(FreeBlock));
+  FreeBlock* next = block->next;
+  VALGRIND_MAKE_MEM_NOACCESS(block, sizeof(FreeBlock));
+  return next;
+}
 #endif
 
 #ifdef QEL_ASAN
@@ -105,7 +126,7 @@ __attribute__((constructor(101))) void watchBlocksOut() { std::atexit(reportBloc
 struct Checker {
   static void carved(char* blocks, std::size_t size) {
 #ifdef QEL_HAVE_VALGRIND
-    if (gValgrind) VALGRIND_MAKE_MEM_NOACCESS(blocks, size);
+    if (__builtin_expect(gValgrind, false)) valgrindNoAccess(blocks, size);
 #endif
 #ifdef QEL_ASAN
     ASAN_POISON_MEMORY_REGION(blocks, size);
@@ -115,7 +136,7 @@ struct Checker {
   }
   static void handedOut(void* block, std::size_t size) {
 #ifdef QEL_HAVE_VALGRIND
-    if (gValgrind) VALGRIND_MALLOCLIKE_BLOCK(block, size, 0, 0);
+    if (__builtin_expect(gValgrind, false)) valgrindMalloc(block, size);
 #endif
 #ifdef QEL_ASAN
     ASAN_UNPOISON_MEMORY_REGION(block, size);
@@ -126,7 +147,7 @@ struct Checker {
   }
   static void freed(void* block, std::size_t blockSize) {
 #ifdef QEL_HAVE_VALGRIND
-    if (gValgrind) VALGRIND_FREELIKE_BLOCK(block, 0);
+    if (__builtin_expect(gValgrind, false)) valgrindFree(block);
 #endif
 #ifdef QEL_ASAN
     ASAN_POISON_MEMORY_REGION(block, blockSize);
@@ -139,12 +160,7 @@ struct Checker {
   // program.
   static void link(FreeBlock* block, FreeBlock* next) {
 #ifdef QEL_HAVE_VALGRIND
-    if (gValgrind) {
-      VALGRIND_MAKE_MEM_UNDEFINED(block, sizeof(FreeBlock));
-      block->next = next;
-      VALGRIND_MAKE_MEM_NOACCESS(block, sizeof(FreeBlock));
-      return;
-    }
+    if (__builtin_expect(gValgrind, false)) return valgrindLink(block, next);
 #endif
 #ifdef QEL_ASAN
     ASAN_UNPOISON_MEMORY_REGION(block, sizeof(FreeBlock));
@@ -156,12 +172,7 @@ struct Checker {
   }
   static FreeBlock* next(FreeBlock* block) {
 #ifdef QEL_HAVE_VALGRIND
-    if (gValgrind) {
-      VALGRIND_MAKE_MEM_DEFINED(block, sizeof(FreeBlock));
-      FreeBlock* next = block->next;
-      VALGRIND_MAKE_MEM_NOACCESS(block, sizeof(FreeBlock));
-      return next;
-    }
+    if (__builtin_expect(gValgrind, false)) return valgrindNext(block);
 #endif
 #ifdef QEL_ASAN
     ASAN_UNPOISON_MEMORY_REGION(block, sizeof(FreeBlock));
@@ -193,6 +204,9 @@ enum class Place : unsigned char { kCurrent, kRoom, kFull, kAbandoned };
 struct Slab {
   Region* region;  // the memory it was carved from; kept across reuse
   std::atomic<Heap*> owner;
+  // The thread pointer of the owner's thread (see threadPointer()); 0 when
+  // abandoned or owned by gShared.
+  std::atomic<std::uintptr_t> ownerThread;
   std::atomic<FreeBlock*> remote;
   Slab* prev;
   Slab* next;
@@ -406,6 +420,8 @@ class Heap {
   SlabList full[kClassCount];
   // gRemoteFrees when full[c] was last searched for returned blocks.
   unsigned long searched[kClassCount] = {};
+  // The thread pointer of its thread; 0 for gShared.
+  std::uintptr_t thread = 0;
 
   void* allocate(int cls);
   // The owner freed a block of `slab` and it is placed kFull or has no
@@ -477,6 +493,7 @@ void Heap::take(Slab* slab) {
   gAbandoned[slab->cls].unlink(slab);
   gAbandonedCount.fetch_sub(1, std::memory_order_relaxed);
   slab->owner.store(this, std::memory_order_relaxed);
+  slab->ownerThread.store(thread, std::memory_order_relaxed);
 }
 
 Slab* Heap::adopt(int cls) {
@@ -499,6 +516,7 @@ Slab* Heap::adopt(int cls) {
 Slab* Heap::newSlab(int cls) {
   Slab* slab = takeSlab();
   slab->owner.store(this, std::memory_order_relaxed);
+  slab->ownerThread.store(thread, std::memory_order_relaxed);
   slab->remote.store(nullptr, std::memory_order_relaxed);
   slab->free = nullptr;
   slab->bump = reinterpret_cast<char*>(slab) + kHeaderSize;
@@ -535,6 +553,7 @@ void Heap::abandonAll() {
       }
       std::lock_guard<std::mutex> lock(gAbandonedMutex);
       slab->owner.store(nullptr, std::memory_order_relaxed);
+      slab->ownerThread.store(0, std::memory_order_relaxed);
       slab->place = Place::kAbandoned;
       gAbandoned[cls].push(slab);
       gAbandonedCount.fetch_add(1, std::memory_order_relaxed);
@@ -619,16 +638,65 @@ struct Ender {
 // Plain data, so that reaching it costs no initialisation check. The
 // default TLS model of position-independent code (with TLS descriptors,
 // see CMakeLists.txt): `initial-exec` would need room in the static TLS
-// block, which a dlopen'ed library may not find.
+// block, which a dlopen'ed library may not find. Reaching it costs a call,
+// which the fast paths avoid through gHeapSlots below.
 thread_local Heap* tHeap;
 // The thread is ending and its heap is gone.
 thread_local bool tClosed;
+
+// The thread pointer: distinct for every running thread, and read with one
+// instruction whatever the TLS model.
+inline std::uintptr_t threadPointer() {
+#if defined(__x86_64__)
+  std::uintptr_t tp;
+  asm("mov %%fs:0, %0" : "=r"(tp));
+  return tp;
+#elif defined(__aarch64__)
+  return reinterpret_cast<std::uintptr_t>(__builtin_thread_pointer());
+#else
+  return reinterpret_cast<std::uintptr_t>(&tHeap);
+#endif
+}
+
+// The heaps of running threads by their thread pointer, one per slot: a
+// thread whose slot another thread holds reaches its heap through tHeap.
+//
+// Invariant: a slot whose `thread` is T holds T's heap; only T writes a
+// slot holding T, and T clears it before it ends, so before another thread
+// can have its thread pointer.
+struct HeapSlot {
+  std::atomic<std::uintptr_t> thread;
+  std::atomic<Heap*> heap;
+};
+constexpr int kHeapSlotBits = 8;
+HeapSlot gHeapSlots[1 << kHeapSlotBits];
+
+inline HeapSlot& slotOf(std::uintptr_t tp) {
+  // Thread pointers sit at the top of the threads' stacks, pages apart.
+  return gHeapSlots[(tp >> 12) & ((1u << kHeapSlotBits) - 1)];
+}
+
+// The calling thread's heap, or null.
+inline Heap* currentHeap() {
+  const std::uintptr_t tp = threadPointer();
+  HeapSlot& slot = slotOf(tp);
+  if (slot.thread.load(std::memory_order_relaxed) == tp) {
+    return slot.heap.load(std::memory_order_relaxed);
+  }
+  return tHeap;
+}
 
 struct HeapCloser {
   ~HeapCloser() {
     Heap* heap = tHeap;
     tHeap = nullptr;
     tClosed = true;
+    const std::uintptr_t tp = threadPointer();
+    HeapSlot& slot = slotOf(tp);
+    if (slot.thread.load(std::memory_order_relaxed) == tp) {
+      slot.heap.store(nullptr, std::memory_order_relaxed);
+      slot.thread.store(0, std::memory_order_release);
+    }
     if (heap == nullptr) return;
     heap->abandonAll();
     delete heap;
@@ -638,8 +706,17 @@ struct HeapCloser {
 Heap* openHeap() {
   static thread_local HeapCloser closer;
   (void)closer;
-  tHeap = new Heap;
-  return tHeap;
+  Heap* heap = new Heap;
+  tHeap = heap;
+  const std::uintptr_t tp = threadPointer();
+  heap->thread = tp;
+  HeapSlot& slot = slotOf(tp);
+  std::uintptr_t empty = 0;
+  if (slot.thread.compare_exchange_strong(empty, tp, std::memory_order_acquire,
+                                          std::memory_order_relaxed)) {
+    slot.heap.store(heap, std::memory_order_relaxed);
+  }
+  return heap;
 }
 
 __attribute__((noinline)) void* allocateSlow(int cls) {
@@ -730,7 +807,7 @@ __attribute__((noinline)) void freeElsewhere(Slab* slab, void* block) {
 void* QelAllocBlock(std::size_t size) {
   if (size - 1 >= kMaxCachedSize) return ::operator new(size);
   const int cls = classOf(size);
-  Heap* heap = tHeap;
+  Heap* heap = currentHeap();
   void* block = nullptr;
   if (heap != nullptr) {
     Slab* slab = heap->current[cls];
@@ -749,11 +826,11 @@ void QelFreeBlock(void* block, std::size_t size) {
   }
   Slab* slab = slabOf(block);
   Checker::freed(block, slab->blockSize);
-  Heap* heap = tHeap;
-  if (heap == nullptr || slab->owner.load(std::memory_order_relaxed) != heap) {
+  if (slab->ownerThread.load(std::memory_order_relaxed) != threadPointer()) {
     freeElsewhere(slab, block);
     return;
   }
+  Heap* heap = slab->owner.load(std::memory_order_relaxed);
   slab->put(block);
   if (slab->used == 0 || slab->place == Place::kFull) settleSlab(heap, slab);
 }

@@ -4,6 +4,7 @@
 // checker run over this test would see any block left behind).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -192,6 +193,40 @@ TEST(BlockCache, BlocksFreedConcurrentlyOnAnotherThread) {
   consumer.join();
   for (long* b : own) QelFreeBlock(b, 3 * sizeof(long));
   EXPECT_EQ(bad, 0);
+}
+
+// Many threads at once, more than the cache has slots for their heaps:
+// each thread's blocks stay its own, and its neighbour frees half of them.
+TEST(BlockCache, ManyThreadsAtOnce) {
+  constexpr int kThreads = 300;
+  constexpr long kEach = 500;
+  std::vector<std::vector<long*>> made(kThreads);
+  std::vector<std::thread> threads;
+  std::atomic<long> bad{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &made, &bad] {
+      for (long i = 0; i < kEach; ++i) {
+        long* block = static_cast<long*>(QelAllocBlock(2 * sizeof(long)));
+        block[0] = t;
+        block[1] = i;
+        made[t].push_back(block);
+      }
+      for (long i = 0; i < kEach; ++i) {
+        if (made[t][i][0] != t || made[t][i][1] != i) ++bad;
+      }
+      for (long i = 0; i < kEach; i += 2) QelFreeBlock(made[t][i], 2 * sizeof(long));
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  threads.clear();
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &made] {
+      const std::vector<long*>& theirs = made[(t + 1) % kThreads];
+      for (std::size_t i = 1; i < theirs.size(); i += 2) QelFreeBlock(theirs[i], 2 * sizeof(long));
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(bad.load(), 0);
 }
 
 // A thread that allocates what another frees reuses the returned blocks
