@@ -31,5 +31,6 @@ int main(int argc, char** argv) {
   QelFreeBlock(before, 40);
   QelFreeBlock(after, 40);
   std::printf("%s: done\n", mode);
-  return status == 1 ? 0 : 0;
+  (void)status;
+  return 0;
 }
