@@ -16,12 +16,17 @@
 // come back returns to its region, and a region whose slabs have all come
 // back is released (one is kept for reuse), so destroying a context
 // returns its memory. When a thread ends, its slabs that still hold live
-// blocks pass to the threads that allocate after it, and the library
-// releases what is left when it is unloaded: every block must be freed
-// before that. Larger blocks come from ::operator new.
+// blocks pass to the threads that allocate after it or free their blocks.
+// Nothing goes back to the system while one of its blocks is live: at the
+// end of the program (or when the library is unloaded) the empty slabs and
+// the spare region go back, and what still holds blocks, such as the
+// memories of a context at namespace scope destroyed after that, goes back
+// as its last block does. Larger blocks come from ::operator new.
 //
-// Builds under AddressSanitizer bypass the slabs so that every use after
-// free is still reported.
+// Memory checkers see every block: under valgrind (when its headers were
+// there at build time) each block is a heap block of its own, and under
+// AddressSanitizer free blocks are poisoned, so a use after free or a leak
+// of a block is reported in the allocator that ships.
 
 constexpr std::size_t kMaxCachedSize = 512;
 
