@@ -414,10 +414,14 @@ class ConstructParser {
       }
     }
     if (!conjunction.empty()) out.alternatives.push_back(std::move(conjunction));
+    // ?x|y without & is not a binding: ?x is one alternative, a test of
+    // its earlier binding.
+    if (out.alternatives.empty() && out.lead && at < items.size() &&
+        isAtom(items[at], TokenKind::kOr)) {
+      out.alternatives.push_back({std::move(*out.lead)});
+      out.lead.reset();
+    }
     while (at < items.size() && isAtom(items[at], TokenKind::kOr)) {
-      if (out.alternatives.empty()) {
-        return fail(Error{items[at].where, "'|' after a variable needs '&' first"});
-      }
       ++at;
       std::vector<Term> next;
       if (!parseConjunction(items, at, next)) return false;
