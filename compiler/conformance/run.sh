@@ -216,7 +216,7 @@ sudoku_files() {
   for f in sudoku.clp solve.clp output-simple.clp; do
     unpack "$src/$f" "$files/$f" || return 1
   done
-  for p in $sudoku_puzzles; do
+  for p in $sudoku_puzzles grid3x3-p17; do
     unpack "$src/puzzles/$p.clp" "$files/$p.clp" || return 1
   done
 }
