@@ -5,17 +5,21 @@
 # which says why, as sorted lines), and the "N rules fired" line it prints
 # on stderr with golden/NAME.fired. The programs are programs/*.clp, the
 # zebra and wordgame examples of Debian's clips-common, and Miss Manners
-# (bench/clips) in both orders of find_seating on 16 to 256 guests.
+# (bench/clips) in both orders of find_seating on 16 to 256 guests, and
+# the Sudoku solver of clips-common on its puzzles (see sudoku_puzzles).
 # Each program of errors/ must be rejected with the message of its .expect
 # file: the FILE:LINE:COL: error: prefix exactly, the text as a substring.
 #
-# Usage: compiler/conformance/run.sh QELC [--live] [--no-errors]
-#        compiler/conformance/run.sh --update
+# Usage: compiler/conformance/run.sh QELC [--live] [--no-errors] [--sudoku=WHICH]
+#        compiler/conformance/run.sh --update [--sudoku=WHICH]
 #   QELC         the compiler's command (or clips-as-qelc.sh, CLIPS itself)
 #   --live       also rerun CLIPS and check that it still prints the
 #                goldens; the default whenever clips is on PATH
 #   --no-errors  skip errors/, for a stand-in that checks nothing
 #   --update     rewrite the goldens from CLIPS instead of checking QELC
+#   --sudoku=WHICH  all (the default): every program, Sudoku included;
+#                skip: all but Sudoku; only: Sudoku alone. Sudoku's
+#                larger grids cost CLIPS a minute or two of CPU time.
 # Prints one line per program, and exits non-zero if any check failed.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,9 +30,10 @@ sizes="16 32 64 128 256"
 # A compiler that loops must not hold up the run for ever.
 limit=${QELC_TIMEOUT:-600}
 
-qelc= live= errors=1 update=
+qelc= live= errors=1 update= sudoku=all
 for arg in "$@"; do
   case $arg in
+    --sudoku=all | --sudoku=skip | --sudoku=only) sudoku=${arg#--sudoku=} ;;
     --live) live=1 ;;
     --no-errors) errors= ;;
     --update) update=1 ;;
@@ -71,6 +76,7 @@ check() {
   mkdir -p "$dir"
   if [ -n "$update" ]; then
     if clips_run "$dir" "$@" 2> "$dir/clips.err"; then
+      mkdir -p "$(dirname "$golden")"
       cp "$dir/out" "$golden.out"
       cp "$dir/fired" "$golden.fired"
       echo "updated $name: $(cat "$golden.fired") rules fired"
@@ -151,34 +157,82 @@ reject() {
   fi
 }
 
-for f in "$here"/programs/*.clp; do
-  check "$(basename "$f" .clp)" "$f"
-done
+if [ "$sudoku" != only ]; then
+  for f in "$here"/programs/*.clp; do
+    check "$(basename "$f" .clp)" "$f"
+  done
 
-if [ -n "$errors" ] && [ -z "$update" ]; then
-  for f in "$here"/errors/*.clp; do
-    reject "$(basename "$f" .clp)"
+  if [ -n "$errors" ] && [ -z "$update" ]; then
+    for f in "$here"/errors/*.clp; do
+      reject "$(basename "$f" .clp)"
+    done
+  fi
+
+  # The examples of clips-common, unpacked where they come compressed.
+  for name in zebra wordgame; do
+    if [ -f "$examples/$name.clp" ]; then
+      check "$name" "$examples/$name.clp"
+    elif [ -f "$examples/$name.clp.gz" ]; then
+      gunzip -c "$examples/$name.clp.gz" > "$work/$name.clp"
+      check "$name" "$work/$name.clp"
+    else
+      skip "$name" "clips-common not installed"
+    fi
+  done
+
+  # Miss Manners, the data as deffacts after the ruleset.
+  for n in $sizes; do
+    sh "$top/bench/clips/manners-data.sh" --deffacts "$n" > "$work/guests-$n.clp"
+    check "manners-$n" "$top/bench/clips/manners.clp" "$work/guests-$n.clp"
+    check "manners-usual-$n" "$top/bench/clips/manners-usual.clp" "$work/guests-$n.clp"
   done
 fi
 
-# The examples of clips-common, unpacked where they come compressed.
-for name in zebra wordgame; do
-  if [ -f "$examples/$name.clp" ]; then
-    check "$name" "$examples/$name.clp"
-  elif [ -f "$examples/$name.clp.gz" ]; then
-    gunzip -c "$examples/$name.clp.gz" > "$work/$name.clp"
-    check "$name" "$work/$name.clp"
-  else
-    skip "$name" "clips-common not installed"
-  fi
-done
+# Sudoku from clips-common's examples: sudoku.clp, solve.clp and
+# output-simple.clp on every puzzle CLIPS solves within a minute (all of
+# 2x2 to 4x4 and four of the six 5x5 grids; p9 and p11 take longer), and
+# grid3x3-p17 with the stress-test fact, which runbench.bat asserts after
+# a second (reset) and here comes from a deffacts file.
+sudoku_puzzles="grid2x2-p1
+  grid3x3-p1 grid3x3-p2 grid3x3-p3 grid3x3-p4 grid3x3-p5 grid3x3-p6
+  grid3x3-p7 grid3x3-p8 grid3x3-p9 grid3x3-p10 grid3x3-p11 grid3x3-p12
+  grid3x3-p13 grid3x3-p14 grid3x3-p15 grid3x3-p16 grid3x3-p17 grid3x3-p18
+  grid4x4-p1 grid4x4-p3 grid4x4-p4 grid4x4-p8 grid4x4-p9 grid4x4-p10
+  grid4x4-p13 grid4x4-p17
+  grid5x5-p1 grid5x5-p3 grid5x5-p4 grid5x5-p6"
 
-# Miss Manners, the data as deffacts after the ruleset.
-for n in $sizes; do
-  sh "$top/bench/clips/manners-data.sh" --deffacts "$n" > "$work/guests-$n.clp"
-  check "manners-$n" "$top/bench/clips/manners.clp" "$work/guests-$n.clp"
-  check "manners-usual-$n" "$top/bench/clips/manners-usual.clp" "$work/guests-$n.clp"
-done
+# unpack FILE DEST: copies FILE, or FILE.gz uncompressed, to DEST.
+unpack() {
+  if [ -f "$1" ]; then cp "$1" "$2"
+  elif [ -f "$1.gz" ]; then gunzip -c "$1.gz" > "$2"
+  else return 1
+  fi
+}
+
+sudoku_files() {
+  src=$examples/sudoku
+  files=$work/sudoku-files
+  mkdir -p "$files"
+  for f in sudoku.clp solve.clp output-simple.clp; do
+    unpack "$src/$f" "$files/$f" || return 1
+  done
+  for p in $sudoku_puzzles grid3x3-p17; do
+    unpack "$src/puzzles/$p.clp" "$files/$p.clp" || return 1
+  done
+}
+
+if [ "$sudoku" != skip ]; then
+  if ! sudoku_files; then
+    skip sudoku "clips-common's sudoku example is not in $examples/sudoku"
+  else
+    rules="$files/sudoku.clp $files/solve.clp $files/output-simple.clp"
+    for p in $sudoku_puzzles; do
+      check "sudoku/$p" $rules "$files/$p.clp"
+    done
+    check sudoku/grid3x3-p17-stress $rules "$files/grid3x3-p17.clp" \
+      "$here/sudoku/stress-test.clp"
+  fi
+fi
 
 echo "conformance: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
