@@ -205,7 +205,7 @@ void* QelJoinKeys::keyParent(QelPartial* parent, int mode) {
   return key;
 }
 
-void QelJoinKeys::unkeyParent(QelPartial* parent) {
+void QelJoinKeys::forgetParent(QelPartial* parent) {
   if (leftIndexed) left.remove(parent);
   if (join->leftMem->partials == nullptr) dropLeftIndex();
   if (tracksStale) stale.remove(parent);

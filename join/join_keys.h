@@ -195,8 +195,13 @@ class QelJoinKeys final : public QelParentKeys {
   // key is (re)computed before anything walks by key, and returned.
   void* keyParent(QelPartial* parent, int mode);
   // A parent left: it leaves the index, and the index is dropped once the
-  // left memory is empty.
-  void unkeyParent(QelPartial* parent);
+  // left memory is empty. Inline: every parent's retraction passes here,
+  // and most find nothing to do.
+  void unkeyParent(QelPartial* parent) {
+    if (leftIndexed || tracksStale || join->leftMem->partials == nullptr) {
+      forgetParent(parent);
+    }
+  }
   // The left key of a parent: its entry's, or computed when not indexed.
   void* parentKey(QelPartial* parent) const;
   // A counted join rebuilt the parent's match set from its current key.
@@ -246,6 +251,7 @@ class QelJoinKeys final : public QelParentKeys {
   // Empties the parents' index; walks go through the left memory again.
   // An index emptied by its parents' leaving keeps its maps' capacity.
   void dropLeftIndex();
+  void forgetParent(QelPartial* parent);
   bool inChain(const QelClassNode* cls) const;
   bool isStaleHolder(QelPartial* parent, const QelInfo* record) const;
 

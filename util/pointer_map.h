@@ -22,7 +22,8 @@
 //   objects): Fibonacci hashing of the whole key;
 // - the addresses of the library's own blocks (partials, records): the
 //   address in 8-byte granules, modulo the capacity, shifted by a
-//   Fibonacci hash of the 32 KiB slab the block lies in. Blocks made one
+//   Fibonacci hash of the 32 KiB slab the block lies in, which spreads
+//   the slabs' windows of slots evenly over the array. Blocks made one
 //   after another lie a block apart in one slab, so they take distinct
 //   slots a block's granules apart, and the slots of recent blocks share
 //   cache lines. Fibonacci hashing of the whole address maps such a stride
@@ -93,7 +94,7 @@ class QelPointerMap {
     const uint64_t k = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
     if (addressKeys_) {
       const uint64_t slab = (k >> kSlabShift) * 0x9E3779B97F4A7C15ull;
-      return static_cast<std::size_t>((k >> 3) + (slab >> 32)) & mask_;
+      return static_cast<std::size_t>((k >> 3) + (slab >> shift_)) & mask_;
     }
     return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
   }
