@@ -106,9 +106,16 @@ class QelOrderedSet {
   static constexpr int kMinLoad = 2;
   static constexpr float kGrowthFactor = 1.6f;
   static constexpr float kShrinkDivisor = 2.0f;
+  // Most sets (the per-partial child and match sets) hold a few members or
+  // none. A set of 17 buckets makes its bucket array only when it comes to
+  // hold more than this many; until then lookups walk the order list.
+  static constexpr int kListedMembers = 16;
 
   QelSetNode* first;  // most recently inserted node; start of every walk
-  QelSetBucket* buckets;  // `smallest_` while bucketCount is 17
+  // Null while bucketCount is 17 and the set has held no more than
+  // kListedMembers since it was made or cleared; the nodes' nextInBucket
+  // links are then unused.
+  QelSetBucket* buckets;
   int bucketCount;
   int count;
 
@@ -133,14 +140,9 @@ class QelOrderedSet {
  private:
   unsigned bucketOf(const void* key) const;
   QelSetNode* findNode(const void* key) const;
-  void resetBuckets();
+  void makeBuckets();
   void freeBuckets();
-  void emptySmallest();
-
-  // The array of the smallest size lives in the set itself: most sets
-  // (the per-partial child and match sets) never grow, and one block then
-  // holds the whole set.
-  QelSetBucket smallest_[kMinBuckets];
+  void unlinkFromOrder(QelSetNode* node);
 };
 
 // Walks an ordered set newest first. The walker holds the next node before

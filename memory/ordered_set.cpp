@@ -28,13 +28,7 @@ void QelOrderedSet::operator delete(void* set, std::size_t size) {
 }
 
 QelOrderedSet::QelOrderedSet()
-    : first(nullptr), buckets(smallest_), bucketCount(kMinBuckets), count(0) {
-  emptySmallest();
-}
-
-void QelOrderedSet::emptySmallest() {
-  for (QelSetBucket& bucket : smallest_) bucket = QelSetBucket{0, nullptr};
-}
+    : first(nullptr), buckets(nullptr), bucketCount(kMinBuckets), count(0) {}
 
 QelOrderedSet::~QelOrderedSet() {
   freeSetNodes(first);
@@ -42,14 +36,23 @@ QelOrderedSet::~QelOrderedSet() {
 }
 
 void QelOrderedSet::freeBuckets() {
-  if (buckets != smallest_) QelFreeArray(buckets, bucketCount);
+  if (buckets != nullptr) QelFreeArray(buckets, bucketCount);
+  buckets = nullptr;
 }
 
-void QelOrderedSet::resetBuckets() {
-  freeBuckets();
-  buckets = smallest_;
-  bucketCount = kMinBuckets;
-  emptySmallest();
+// Gives a listed set its array of bucketCount buckets. Nodes go in oldest
+// first, so that each chain starts with its newest node as if the array
+// had been there from the start: of two equal keys, remove takes the newer.
+void QelOrderedSet::makeBuckets() {
+  buckets = newSetBuckets(bucketCount);
+  QelSetNode* oldest = first;
+  while (oldest != nullptr && oldest->older != nullptr) oldest = oldest->older;
+  for (QelSetNode* node = oldest; node != nullptr; node = node->newer) {
+    QelSetBucket& bucket = buckets[bucketOf(node->key)];
+    node->nextInBucket = bucket.chain;
+    bucket.chain = node;
+    ++bucket.nodeCount;
+  }
 }
 
 unsigned QelOrderedSet::bucketOf(const void* key) const {
@@ -57,7 +60,12 @@ unsigned QelOrderedSet::bucketOf(const void* key) const {
 }
 
 QelSetNode* QelOrderedSet::findNode(const void* key) const {
-  QelSetNode* node = buckets[bucketOf(key)].chain;
+  QelSetNode* node;
+  if (buckets == nullptr) {
+    for (node = first; node != nullptr && node->key != key;) node = node->older;
+    return node;
+  }
+  node = buckets[bucketOf(key)].chain;
   while (node != nullptr && node->key != key) node = node->nextInBucket;
   return node;
 }
@@ -67,18 +75,40 @@ bool QelOrderedSet::contains(const void* key) const {
 }
 
 void QelOrderedSet::insert(void* key) {
-  QelSetBucket& bucket = buckets[bucketOf(key)];
-  QelSetNode* node = new QelSetNode{key, bucket.chain, first, nullptr};
-  bucket.chain = node;
-  ++bucket.nodeCount;
+  QelSetNode* node = new QelSetNode{key, nullptr, first, nullptr};
   if (first != nullptr) first->newer = node;
   first = node;
   ++count;
+  if (buckets == nullptr) {
+    if (count > kListedMembers) makeBuckets();
+    return;
+  }
+  QelSetBucket& bucket = buckets[bucketOf(key)];
+  node->nextInBucket = bucket.chain;
+  bucket.chain = node;
+  ++bucket.nodeCount;
   const int newSize = QelGrownSize(bucketCount, count, bucket.nodeCount);
   if (newSize != 0) rehash(newSize);
 }
 
+void QelOrderedSet::unlinkFromOrder(QelSetNode* node) {
+  if (node->newer != nullptr) {
+    node->newer->older = node->older;
+  } else {
+    first = node->older;
+  }
+  if (node->older != nullptr) node->older->newer = node->newer;
+}
+
 bool QelOrderedSet::remove(const void* key) {
+  if (buckets == nullptr) {
+    QelSetNode* node = findNode(key);
+    if (node == nullptr) return false;
+    unlinkFromOrder(node);
+    delete node;
+    --count;
+    return true;
+  }
   QelSetBucket& bucket = buckets[bucketOf(key)];
   for (QelSetNode** link = &bucket.chain; *link != nullptr;
        link = &(*link)->nextInBucket) {
@@ -86,12 +116,7 @@ bool QelOrderedSet::remove(const void* key) {
     if (node->key != key) continue;
     *link = node->nextInBucket;
     --bucket.nodeCount;
-    if (node->newer != nullptr) {
-      node->newer->older = node->older;
-    } else {
-      first = node->older;
-    }
-    if (node->older != nullptr) node->older->newer = node->newer;
+    unlinkFromOrder(node);
     delete node;
     --count;
     const int newSize = QelShrunkSize(bucketCount, count);
@@ -104,27 +129,23 @@ bool QelOrderedSet::remove(const void* key) {
 void QelOrderedSet::clear() {
   freeSetNodes(first);
   first = nullptr;
-  resetBuckets();
+  freeBuckets();
+  bucketCount = kMinBuckets;
   count = 0;
 }
 
 // The order list is untouched, so walks survive every resize.
 void QelOrderedSet::rehash(int newCount) {
-  QelSetBucket copy[kMinBuckets];
+  if (buckets == nullptr) {
+    bucketCount = newCount;
+    makeBuckets();
+    return;
+  }
   QelSetBucket* old = buckets;
   const int oldCount = bucketCount;
-  if (old == smallest_ && newCount == kMinBuckets) {  // same array both ways
-    for (int i = 0; i < kMinBuckets; ++i) copy[i] = smallest_[i];
-    old = copy;
-  }
   bucketCount = newCount;
-  if (newCount == kMinBuckets) {
-    buckets = smallest_;
-    emptySmallest();
-  } else {
-    buckets = newSetBuckets(newCount);
-  }
+  buckets = newSetBuckets(newCount);
   QelRelinkChains(old, oldCount, buckets,
-               [this](const void* key) { return bucketOf(key); });
-  if (old != smallest_ && old != copy) QelFreeArray(old, oldCount);
+                  [this](const void* key) { return bucketOf(key); });
+  QelFreeArray(old, oldCount);
 }

@@ -2,6 +2,7 @@
 // duplicates, counts, walks newest first) through every resize.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <type_traits>
@@ -310,6 +311,48 @@ TEST(QelOrderedSet, ClearEmptiesTheOrder) {
   EXPECT_TRUE(walk(set).empty());
   set.insert(key(2));
   EXPECT_EQ(walk(set), std::vector<void*>({key(2)}));
+}
+
+// Small sets keep no bucket array until they pass a few members; a random
+// run of inserts, removals and clears checked against a plain list at
+// every step covers both forms and the change between them.
+TEST(QelOrderedSet, SmallAndLargeFormsAgreeWithAList) {
+  QelOrderedSet set;
+  std::vector<void*> model;  // newest first
+  unsigned seed = 7;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int step = 0; step < 6000; ++step) {
+    const unsigned r = next() % 100;
+    const uintptr_t k = (r % 2 ? collidingKey(1 + next() % 30) : spreadKey(1 + next() % 30));
+    const bool held = std::find(model.begin(), model.end(), key(k)) != model.end();
+    if (r < 55 && !held) {
+      set.insert(key(k));
+      model.insert(model.begin(), key(k));
+    } else if (r < 99) {
+      const auto at = std::find(model.begin(), model.end(), key(k));
+      EXPECT_EQ(set.remove(key(k)), at != model.end());
+      if (at != model.end()) model.erase(at);
+    } else {
+      set.clear();
+      model.clear();
+    }
+    ASSERT_EQ(walk(set), model) << "step " << step;
+    ASSERT_EQ(set.count, static_cast<int>(model.size()));
+    ASSERT_EQ(set.contains(key(k)),
+              std::find(model.begin(), model.end(), key(k)) != model.end());
+  }
+  // Of two equal members, removal takes the newer one, before the set
+  // makes its buckets and after (while it has not resized).
+  for (int extra : {0, 20}) {
+    QelOrderedSet dup;
+    dup.insert(key(1));
+    dup.insert(key(2));
+    dup.insert(key(1));
+    for (int i = 0; i < extra; ++i) dup.insert(key(100 + i));
+    EXPECT_TRUE(dup.remove(key(1)));
+    EXPECT_EQ(walk(dup).back(), key(1));
+    EXPECT_EQ(dup.bucketCount, 17);
+  }
 }
 
 TEST(QelSetWalker, RestartAndDefault) {
