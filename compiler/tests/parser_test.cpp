@@ -8,6 +8,7 @@
 
 #include "model.h"
 #include "parser.h"
+#include "test_source.h"
 
 namespace qelc {
 namespace {
@@ -22,14 +23,9 @@ std::string parsed(const std::string& source) {
 }
 
 std::string modelled(const std::string& source) {
-  SourceFile file;
-  Error error;
-  if (!parseSource(source, &kFile, file, error)) return error.text();
-  std::vector<SourceFile> files;
-  files.push_back(std::move(file));
   Model model;
-  if (!buildModel(files, model, error)) return error.text();
-  return model.print();
+  std::string message;
+  return modelOf(source, model, message) ? model.print() : message;
 }
 
 TEST(Parser, ConstructsPrintBackInCanonicalForm) {

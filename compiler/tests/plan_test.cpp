@@ -2,26 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "model.h"
-#include "parser.h"
 #include "plan.h"
+#include "test_source.h"
 
 namespace qelc {
 namespace {
 
-const std::string kFile = "t.clp";
-
 std::string planned(const std::string& source) {
-  SourceFile file;
-  Error error;
-  if (!parseSource(source, &kFile, file, error)) return error.text();
-  std::vector<SourceFile> files;
-  files.push_back(std::move(file));
   Model model;
-  if (!buildModel(files, model, error)) return error.text();
+  std::string message;
+  if (!modelOf(source, model, message)) return message;
   Plan plan;
   buildPlan(model, plan);
   return plan.print();
