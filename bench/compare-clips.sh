@@ -41,10 +41,7 @@ run() {
   echo "$(echo "$end - $start" | bc -l) $kb" >> "$work/$name"
 }
 # median FILE COLUMN
-median() {
-  sort -g -k"$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END {
-    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+. "$here/median.sh"
 
 printf '%11s %6s %10s %10s %10s %10s %11s %11s %7s %9s\n' order guests fired-qel \
   fired-clips qel-s clips-s qel-KB clips-KB speedup unkeyed-s

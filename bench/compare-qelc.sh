@@ -77,10 +77,7 @@ measure() {
     awk '/^engine cpu ms / { print $4 } /^run cpu ms / { print $4 }' >> "$work/$engine.engine"
   grep -v '^engine cpu ms ' "$work/$engine.raw" > "$work/$engine.out" || true
 }
-median() {
-  sort -g "$1" | awk '{ v[NR] = $1 } END {
-    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+. "$here/median.sh"
 
 # compare LABEL QELC-COMMAND -- CLIPS-BATCH: RUNS interleaved runs, one row.
 compare() {

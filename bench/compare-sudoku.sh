@@ -89,11 +89,7 @@ measure() {
   cat "$work/out" "$work/err" |
     sed -n 's/^\([0-9][0-9]*\) rules fired.*/\1/p' | tail -n 1 >> "$work/$name.fired"
 }
-median() {
-  sort -g "$1" | awk '{ v[NR] = $1 } END {
-    if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2];
-    else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+. "$here/median.sh"
 # ratio A B: A / B to two places, or "-" when either is missing.
 ratio() {
   case "$1$2" in *-*) echo - ;; *) printf '%.2f' "$(echo "$1 / $2" | bc -l)" ;; esac

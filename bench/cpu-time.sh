@@ -47,10 +47,7 @@ cpu() {
   cat "$work/out" "$work/err" |
     awk '/^engine cpu ms/ { print $4 }' >> "$work/$name.engine"
 }
-median() {
-  sort -g "$1" | awk '{ v[NR] = $1 } END {
-    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+. "$here/median.sh"
 
 printf '%11s %6s %10s %10s %10s %9s %12s %12s %9s\n' order guests qel-ms \
   baseline-ms clips-ms clips/qel qel-engine clips-engine clips/qel
