@@ -136,11 +136,7 @@ void QelOrderedSet::clear() {
 
 // The order list is untouched, so walks survive every resize.
 void QelOrderedSet::rehash(int newCount) {
-  if (buckets == nullptr) {
-    bucketCount = newCount;
-    makeBuckets();
-    return;
-  }
+  if (buckets == nullptr) makeBuckets();  // then relinked like any array
   QelSetBucket* old = buckets;
   const int oldCount = bucketCount;
   bucketCount = newCount;
