@@ -112,9 +112,9 @@ class QelOrderedSet {
   static constexpr int kListedMembers = 16;
 
   QelSetNode* first;  // most recently inserted node; start of every walk
-  // Null while bucketCount is 17 and the set has held no more than
-  // kListedMembers since it was made or cleared; the nodes' nextInBucket
-  // links are then unused.
+  // Null from construction or clear() until the set first holds more than
+  // kListedMembers or is rehashed; bucketCount is then 17 and the nodes'
+  // nextInBucket links are unused.
   QelSetBucket* buckets;
   int bucketCount;
   int count;
